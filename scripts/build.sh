@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Configures and builds the station into build/ (programs and everything beside them in
+# build/bin). Extra arguments go to CMake's configure step.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+BUILD_DIR=${BUILD_DIR:-build}
+echo "== configuring ($BUILD_DIR)"
+cmake -S . -B "$BUILD_DIR" -G Ninja "$@" >/dev/null
+echo "== building ($BUILD_DIR)"
+cmake --build "$BUILD_DIR" -j "$(nproc)"
