@@ -1,0 +1,20 @@
+#include "UProgreso.h"
+
+#include "Screen.h"
+
+TFProgreso::TFProgreso(QWidget* parent)
+    : QWidget(parent, Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowCloseButtonHint) {
+    setObjectName("FProgreso");
+    setWindowTitle(QStringLiteral("Progreso del control de calidad"));
+    QFont f(QStringLiteral("MS Sans Serif"));
+    f.setPixelSize(11);
+    setFont(f);
+    platform::SetClientSize(this, 269, 31);
+    progressBar = new QProgressBar(this);
+    progressBar->setObjectName("progressBar");
+    progressBar->setGeometry(0, 0, 269, 31);
+    progressBar->setRange(1, 10);
+    progressBar->setValue(1);
+    platform::CenterOnScreen(this);
+}

@@ -1,0 +1,130 @@
+#pragma once
+// The ten-print station's main window: ten finger slots in two rows of five, one selected
+// (red frame), a message line, the reference of the set and the bottom-bar buttons.
+#include "ImageViewer.h"
+#include "Panel.h"
+#include "Resizer.h"
+#include "UCrono.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QMenu>
+#include <QPushButton>
+#include <QTimer>
+
+#include <array>
+
+// A rectangle shape drawn behind a slot viewer; only the selected slot's outline is red.
+class TShape : public QWidget {
+    Q_OBJECT
+  public:
+    explicit TShape(QWidget* parent = nullptr);
+    QColor PenColor() const { return FPen; }
+    void SetPenColor(const QColor& c);
+
+  protected:
+    void paintEvent(QPaintEvent*) override;
+
+  private:
+    QColor FPen;
+};
+
+// Virtual keys as the slot rules know them.
+enum : int { VK_TAB = 9, VK_RETURN = 13, VK_ESCAPE = 27, VK_SPACE = 32 };
+
+// Translates a Qt key and its modifiers to a virtual key and a Shift/Ctrl/Alt state.
+int VirtualKey(int qtKey, Qt::KeyboardModifiers& modifiers);
+
+class TFTrazel : public QMainWindow {
+    Q_OBJECT
+  public:
+    // args: the program's command-line arguments without the program name.
+    explicit TFTrazel(const QStringList& args, QWidget* parent = nullptr);
+    ~TFTrazel() override;
+
+    static QString FingerDisplayName(int n);
+    void ShowMessageLine(const QString& text);
+    int CurrentSlot() const { return FCurrentSlot; }
+    void SelectSlot(int n);
+    void DeleteSlotFiles();
+
+    TImageViewer* SlotViewer(int n) const; // "dedo" + n, or null
+    TShape* SlotFrame(int n) const;        // "rect" + n, or null
+    TImageViewer* CurrentImage() const { return FCurrentImage; }
+    bool Modified() const { return FModified; }
+
+    // Gives a viewer the display scale at which its whole image fits its client area.
+    static void FitToViewer(TImageViewer* viewer);
+
+    // Handlers.
+    void FormKeyUp(int& key, Qt::KeyboardModifiers shift);
+    void dedoClick(QObject* sender);
+    void dedoMouseUp(QObject* sender);
+    void FormResize();
+    void TimerStartTimer();
+    void miConfigClick();
+    void FormShow();
+    void FormHide();
+
+    // Steps filled by the intake, saving, amputation and card features.
+    virtual void RequestCapture(int slot);
+    virtual void ShowQualityLine();
+    virtual void dedoDblClick();
+    virtual void btPrintClick();
+    virtual void btClearClick();
+    virtual void btGrabarClick();
+    virtual void btSalirClick();
+    virtual void miSalirClick();
+    virtual void AmputarClick(int index);
+    virtual void Cargarimagenesdeprueba1Click();
+
+    // Components.
+    QWidget* Client;
+    std::array<TImageViewer*, 10> dedo{};
+    std::array<TShape*, 10> rect{};
+    TPanel* Panel;
+    TPanel* panMsg;
+    QLabel* lblMsg;
+    QLabel* Label1;
+    QLineEdit* edRef;
+    QPushButton* btPrint;
+    QPushButton* btClear;
+    QPushButton* btGrabar;
+    QPushButton* btSalir;
+    QMenu* menuArchivo;
+    QMenu* menuAmputaciones;
+    QAction* miConfig;
+    QAction* Cargarimagenesdeprueba1;
+    QAction* Imprimirficha1;
+    QAction* miSalir;
+    std::array<QAction*, 10> amp_d{};
+    QTimer* TimerStart;
+    TResizer Resizer;
+
+  protected:
+    void showEvent(QShowEvent*) override;
+    void hideEvent(QHideEvent*) override;
+    void keyReleaseEvent(QKeyEvent*) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+    void SetFrameColor(int n, const QColor& colour);
+
+    TCrono* FClickCrono = nullptr;
+    TCrono* FSetCrono = nullptr;
+    int FCurrentSlot = 0;
+    TImageViewer* FCurrentImage = nullptr;
+    bool FModified = false;
+    std::array<int, 11> FQualityScore{};  // [1..10]
+    std::array<int, 11> FQualityStatus{}; // [1..10]; −2 = not scored
+
+  private:
+    void BuildLayout();
+    void BuildMenu();
+    void FormCreate(const QStringList& args);
+};
+
+extern TFTrazel* FTrazel;
+
+// Colour of an unselected slot's frame: the system's button face.
+QColor ButtonFace();

@@ -1,0 +1,117 @@
+#include "BusyCursor.h"
+#include "Clock.h"
+#include "Errors.h"
+#include "Ini.h"
+#include "TestSupport.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+using platform::IniFile;
+
+namespace {
+void WriteText(const QString& path, const QByteArray& text) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(text);
+}
+QByteArray ReadText(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+} // namespace
+
+TEST(Ini, ReadsWithDefaultsAndCaseInsensitiveNames) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("s.ini");
+    WriteText(path, "[other]\r\nScannerType=7\r\n[CONFIG]\r\nscannertype = 2\r\nFlip_Ver=5\r\n"
+                    "AutoAvance=0\r\nbad=abc\r\nhalf=3x\r\nneg=-1\r\n");
+    const IniFile ini(path);
+    struct Case {
+        const char* key;
+        int def;
+        int expected;
+    } cases[] = {
+        {"ScannerType", 0, 2}, {"flip_ver", 0, 5}, {"AutoAvance", 1, 0}, {"bad", 9, 9},
+        {"half", 9, 9},        {"neg", 0, -1},     {"missing", 4, 4},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ini.ReadInteger("Config", c.key, c.def), c.expected) << c.key;
+    EXPECT_TRUE(ini.ReadBool("config", "flip_ver", false)); // any non-zero integer is true
+    EXPECT_FALSE(ini.ReadBool("config", "AutoAvance", true));
+    EXPECT_TRUE(ini.ReadBool("config", "bad", true)); // non-numeric gives the default
+    EXPECT_EQ(IniFile(dir.filePath("none.ini")).ReadInteger("Config", "ScannerType", 3), 3);
+}
+
+TEST(Ini, WriteCreatesFileAndSectionAndReplacesKeysInPlace) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("sub.ini");
+    const IniFile ini(path);
+    ini.WriteInteger("Config", "ScannerType", 1);
+    ini.WriteBool("Config", "flip_hor", true);
+    EXPECT_EQ(ReadText(path), "[Config]\r\nScannerType=1\r\nflip_hor=1\r\n");
+
+    WriteText(path, "; kept\r\n[config]\r\nSCANNERTYPE=0\r\n\r\n[Other]\r\nx=1\r\n");
+    ini.WriteInteger("Config", "ScannerType", 2);
+    ini.WriteInteger("Config", "AutoAvance", 0);
+    ini.WriteInteger("New", "k", 5);
+    EXPECT_EQ(ReadText(path), "; kept\r\n[config]\r\nScannerType=2\r\nAutoAvance=0\r\n\r\n"
+                              "[Other]\r\nx=1\r\n[New]\r\nk=5\r\n");
+}
+
+TEST(Ini, WriteFailureNamesTheFullPath) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("ro.ini");
+    WriteText(path, "[Config]\r\nScannerType=0\r\n");
+    QFile::setPermissions(path, QFileDevice::ReadOwner);
+    if (QFileInfo(path).isWritable())
+        GTEST_SKIP() << "running with rights that ignore file permissions";
+    try {
+        IniFile(path).WriteInteger("Config", "ScannerType", 1);
+        FAIL() << "no error raised";
+    } catch (const platform::StationError& e) {
+        EXPECT_EQ(e.Text(), "Unable to write to " + QFileInfo(path).absoluteFilePath());
+    }
+    EXPECT_EQ(ReadText(path), "[Config]\r\nScannerType=0\r\n");
+}
+
+TEST(Ini, WriteIntoMissingFolderFails) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("no/such/folder/x.ini");
+    EXPECT_THROW(IniFile(path).WriteInteger("Config", "k", 1), platform::StationError);
+}
+
+TEST(BusyCursor, RestoredOnEveryPath) {
+    EXPECT_FALSE(platform::IsBusy());
+    try {
+        platform::BusyCursor busy;
+        EXPECT_TRUE(platform::IsBusy());
+        { platform::BusyCursor nested; }
+        EXPECT_TRUE(platform::IsBusy());
+        throw std::runtime_error("fails inside");
+    } catch (const std::runtime_error&) {
+    }
+    EXPECT_FALSE(platform::IsBusy());
+}
+
+TEST(ErrorReport, ShowsTextAndSwallowsAbort) {
+    MessageRecorder boxes;
+    EXPECT_FALSE(platform::RunReported([] { throw platform::StationError("Algo falló"); }));
+    EXPECT_FALSE(platform::RunReported([] { platform::SilentAbort(); }));
+    EXPECT_TRUE(platform::RunReported([] {}));
+    ASSERT_EQ(boxes.Requests.size(), 1u);
+    EXPECT_EQ(boxes.Requests[0].text, "Algo falló");
+}
+
+TEST(Ini, FolderInPlaceOfTheFileCannotBeWritten) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(QDir(dir.path()).mkdir("x.ini"));
+    const QString path = dir.filePath("x.ini");
+    try {
+        IniFile(path).WriteInteger("Config", "k", 1);
+        FAIL() << "no error raised";
+    } catch (const platform::StationError& e) {
+        EXPECT_EQ(e.Text(), "Unable to write to " + QFileInfo(path).absoluteFilePath());
+    }
+}
