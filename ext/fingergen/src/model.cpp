@@ -62,11 +62,11 @@ FingerModel makeModel(unsigned seed, int finger) {
     const bool little = (finger - 1) % 5 == 4;
 
     m.rotation = rng.normal(0.0f, 0.10f);
-    m.meanPeriod = std::clamp(rng.normal(9.0f, 0.45f), 7.8f, 10.4f);
+    m.meanPeriod = std::clamp(rng.normal(9.3f, 0.4f), 8.3f, 10.4f);
     const float size = thumb ? 1.12f : (little ? 0.88f : 1.0f);
-    m.halfWidth = rng.uniform(120.0f, 145.0f) * size;
-    m.topHeight = rng.uniform(175.0f, 210.0f) * size;
-    m.bottomHeight = rng.uniform(200.0f, 250.0f) * size;
+    m.halfWidth = rng.uniform(108.0f, 135.0f) * size;
+    m.topHeight = rng.uniform(165.0f, 200.0f) * size;
+    m.bottomHeight = rng.uniform(185.0f, 235.0f) * size;
     m.pressure = rng.uniform(0.62f, 0.92f);
     m.ridgeLevel = rng.uniform(8.0f, 45.0f);
     m.background = rng.uniform(236.0f, 252.0f);
@@ -138,7 +138,7 @@ float Fields::orientation(float x, float y) const {
 float Fields::period(float x, float y) const {
     float r = std::sqrt(x * x + y * y);
     float p = m_.meanPeriod * (1.0f + 0.06f * periodNoise_.at(x + cx_, y + cy_));
-    p += 0.7f * std::min(r / 220.0f, 1.0f) - 0.35f;
+    p += 0.6f * std::min(r / 220.0f, 1.0f) - 0.2f;
     return p;
 }
 

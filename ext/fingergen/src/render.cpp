@@ -245,39 +245,63 @@ void render(unsigned seed, int finger, int width, int height, const Defects& d,
 
     const float bg = m.background + (200.0f - m.background) * 0.5f * d.lowContrast;
     const float ridgeGrey = m.ridgeLevel + (bg - 35.0f - m.ridgeLevel) * 0.85f * d.lowContrast;
-    const float grain = 2.0f + 28.0f * d.noise;
+    const float grain = 2.0f + 45.0f * d.noise;
+    const uint64_t poreKey = hash3(key, 0x706f7265, 0);
+    constexpr int kPoreCell = 7;
 
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
             const float px = static_cast<float>(x) - cx, py = static_cast<float>(y) - cy;
-            // Outline: a rounded tip above, a flatter, squarer contact edge below.
-            const float by = py < 0 ? top : bottom;
-            const float ex = py < 0 ? 2.2f : 3.2f;
-            const float rr = std::pow(std::fabs(px) / ax, ex) + std::pow(std::fabs(py) / by, ex);
-            const float rho = std::pow(rr, 1.0f / ex) * (1.0f + 0.05f * edgeNoise.at(x, y));
-            float contact = 1.0f - smoothstep(0.88f, 1.0f, rho);
+            const size_t at = static_cast<size_t>(y) * width + x;
+            // Outline: an elliptical tip above, a flatter, squarer contact edge below.
+            const float ux = std::fabs(px) / ax;
+            float rho;
+            if (py < 0) {
+                const float uy = -py / top;
+                rho = std::sqrt(ux * ux + uy * uy);
+            } else {
+                const float uy = py / bottom;
+                rho = std::cbrt(ux * ux * ux + uy * uy * uy);
+            }
+            rho *= 1.0f + 0.06f * edgeNoise.at(x, y);
+            float contact = 1.0f - smoothstep(0.9f, 1.02f, rho);
             if (d.partial > 0)
                 contact *= 1.0f - smoothstep(cutAt - 25.0f, cutAt, px * nx + py * ny);
 
-            float press = m.pressure * (1.0f - 0.55f * std::pow(std::min(rho, 1.0f), 3.0f)) +
-                          0.18f * pressNoise.at(x, y);
-            press = std::clamp(press * contact, 0.0f, 1.0f);
+            float g = bg + 4.0f * shade.at(x, y);
+            if (contact > 0.0f) {
+                // Pressure falls off towards the rim, where ridges thin out and break up.
+                const float r = std::min(rho, 1.0f);
+                float press = m.pressure * (1.0f - 0.5f * r * r * r * r) +
+                              0.2f * pressNoise.at(x, y) - 0.6f * (1.0f - contact);
+                press = std::clamp(press, 0.0f, 1.0f);
 
-            const size_t at = static_cast<size_t>(y) * width + x;
-            float v = ridge[at] + (0.22f + 0.4f * d.dryness) * fine.at(x, y);
-            float t = 0.55f - 0.95f * press + 0.5f * d.dryness;
-            if (d.dryness > 0)
-                v -= d.dryness * 1.4f * std::max(0.0f, breaks.at(x, y));
-            if (d.smudge > 0)
-                t -= d.smudge * (0.6f + 1.4f * std::max(0.0f, blotch.at(x, y)));
-            float ink = press > 0.02f ? smoothstep(t - 0.18f, t + 0.18f, v) : 0.0f;
-            ink *= contact;
-
-            const float depth = (bg - ridgeGrey) * (0.55f + 0.45f * press);
-            float g = bg + 4.0f * shade.at(x, y) - depth * ink;
+                float v = ridge[at] + (0.25f + 0.4f * d.dryness) * fine.at(x, y);
+                float t = 0.72f - 0.95f * press + 0.5f * d.dryness;
+                if (d.dryness > 0)
+                    v -= d.dryness * 1.4f * std::max(0.0f, breaks.at(x, y));
+                if (d.smudge > 0)
+                    t -= d.smudge * (0.6f + 1.4f * std::max(0.0f, blotch.at(x, y)));
+                // Sweat pores: small light dots on the ridges.
+                const int pcx = x / kPoreCell, pcy = y / kPoreCell;
+                const uint64_t ph = hash3(poreKey, pcx, pcy);
+                if (unit(ph) < 0.35f) {
+                    const float qx = static_cast<float>(pcx * kPoreCell) + 1.5f +
+                                     unit(mix64(ph)) * (kPoreCell - 3);
+                    const float qy = static_cast<float>(pcy * kPoreCell) + 1.5f +
+                                     unit(mix64(ph + 1)) * (kPoreCell - 3);
+                    const float dq = (x - qx) * (x - qx) + (y - qy) * (y - qy);
+                    if (dq < 2.2f)
+                        v -= 0.9f * (1.0f - dq / 2.2f);
+                }
+                const float ink =
+                    smoothstep(t - 0.16f, t + 0.16f, v) * std::min(1.0f, 3.0f * contact);
+                const float depth = (bg - ridgeGrey) * (0.8f + 0.2f * press);
+                g -= depth * ink;
+            }
             const uint64_t h = hash3(grainKey, x, y);
             g += grain * (unit(h) + unit(mix64(h)) - 1.0f) * 1.7f;
-            if (d.noise > 0 && unit(mix64(h ^ 0x5bd1e995)) < 0.03f * d.noise)
+            if (d.noise > 0 && unit(mix64(h ^ 0x5bd1e995)) < 0.04f * d.noise)
                 g = unit(mix64(h + 7)) < 0.5f ? g - 120.0f : g + 120.0f;
             pixels[at] = static_cast<unsigned char>(std::clamp(std::lround(g), 0L, 255L));
         }
