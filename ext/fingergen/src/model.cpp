@@ -65,10 +65,10 @@ FingerModel makeModel(unsigned seed, int finger) {
     m.meanPeriod = std::clamp(rng.normal(9.3f, 0.4f), 8.3f, 10.4f);
     const float size = thumb ? 1.12f : (little ? 0.88f : 1.0f);
     m.halfWidth = rng.uniform(108.0f, 135.0f) * size;
-    m.topHeight = rng.uniform(165.0f, 200.0f) * size;
-    m.bottomHeight = rng.uniform(185.0f, 235.0f) * size;
+    m.topHeight = rng.uniform(160.0f, 195.0f) * size;
+    m.bottomHeight = rng.uniform(160.0f, 210.0f) * size;
     m.pressure = rng.uniform(0.62f, 0.92f);
-    m.ridgeLevel = rng.uniform(8.0f, 45.0f);
+    m.ridgeLevel = rng.uniform(0.0f, 35.0f);
     m.background = rng.uniform(236.0f, 252.0f);
 
     // Singular points, placed a little above the centre of the contact area.

@@ -230,7 +230,7 @@ void render(unsigned seed, int finger, int width, int height, const Defects& d,
     const std::vector<float> ridge = upsample(half, hw, hh, width, height);
 
     const LatticeNoise edgeNoise(hash3(key, 0x65646765, 0), 40.0f, cx, cy, width, height);
-    const LatticeNoise pressNoise(hash3(key, 0x70726573, 0), 70.0f, cx, cy, width, height);
+    const LatticeNoise pressNoise(hash3(key, 0x70726573, 0), 55.0f, cx, cy, width, height);
     const LatticeNoise fine(hash3(key, 0x66696e65, 0), 2.5f, cx, cy, width, height);
     const LatticeNoise breaks(hash3(key, 0x62726b, 0), 5.0f, cx, cy, width, height);
     const LatticeNoise blotch(hash3(key, 0x626c6f74, 0), 28.0f, cx, cy, width, height);
@@ -260,26 +260,30 @@ void render(unsigned seed, int finger, int width, int height, const Defects& d,
                 const float uy = -py / top;
                 rho = std::sqrt(ux * ux + uy * uy);
             } else {
+                // Exponent 2.5: between an ellipse and a rounded rectangle.
                 const float uy = py / bottom;
-                rho = std::cbrt(ux * ux * ux + uy * uy * uy);
+                rho = std::pow(ux * ux * std::sqrt(ux) + uy * uy * std::sqrt(uy), 0.4f);
             }
             rho *= 1.0f + 0.06f * edgeNoise.at(x, y);
-            float contact = 1.0f - smoothstep(0.9f, 1.02f, rho);
+            float contact = 1.0f - smoothstep(0.86f, 1.03f, rho);
             if (d.partial > 0)
-                contact *= 1.0f - smoothstep(cutAt - 25.0f, cutAt, px * nx + py * ny);
+                contact *= 1.0f - smoothstep(cutAt - 25.0f, cutAt,
+                                             px * nx + py * ny + 18.0f * edgeNoise.at(y, x));
 
             float g = bg + 4.0f * shade.at(x, y);
             if (contact > 0.0f) {
                 // Pressure falls off towards the rim, where ridges thin out and break up.
                 const float r = std::min(rho, 1.0f);
-                float press = m.pressure * (1.0f - 0.5f * r * r * r * r) +
-                              0.2f * pressNoise.at(x, y) - 0.6f * (1.0f - contact);
+                float press = m.pressure * (1.0f - 0.6f * r * r * r) + 0.28f * pressNoise.at(x, y) -
+                              0.6f * (1.0f - contact);
                 press = std::clamp(press, 0.0f, 1.0f);
 
-                float v = ridge[at] + (0.25f + 0.4f * d.dryness) * fine.at(x, y);
+                float v =
+                    ridge[at] + (0.3f + 0.4f * d.dryness) * fine.at(x, y) + 0.2f * breaks.at(x, y);
                 float t = 0.72f - 0.95f * press + 0.5f * d.dryness;
-                if (d.dryness > 0)
-                    v -= d.dryness * 1.4f * std::max(0.0f, breaks.at(x, y));
+                // Ridges are not perfectly continuous even on a good print; dryness breaks
+                // them much more often.
+                v -= (0.3f + 1.4f * d.dryness) * std::max(0.0f, breaks.at(x, y) - 0.2f);
                 if (d.smudge > 0)
                     t -= d.smudge * (0.6f + 1.4f * std::max(0.0f, blotch.at(x, y)));
                 // Sweat pores: small light dots on the ridges.
@@ -295,7 +299,7 @@ void render(unsigned seed, int finger, int width, int height, const Defects& d,
                         v -= 0.9f * (1.0f - dq / 2.2f);
                 }
                 const float ink =
-                    smoothstep(t - 0.16f, t + 0.16f, v) * std::min(1.0f, 3.0f * contact);
+                    smoothstep(t - 0.28f, t + 0.28f, v) * std::min(1.0f, 3.0f * contact);
                 const float depth = (bg - ridgeGrey) * (0.8f + 0.2f * press);
                 g -= depth * ink;
             }
