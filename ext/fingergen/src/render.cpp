@@ -103,8 +103,14 @@ const FilterBank& bank() {
 
 // Ridge field (positive on ridges) on a half-resolution grid: sample (i, j) sits at full
 // resolution pixel (2i, 2j).
-std::vector<float> growRidges(const FingerModel& m, uint64_t key, const Fields& fields, int hw,
-                              int hh, float cx, float cy) {
+// Only samples inside `box` (half-resolution i0, j0, i1, j1, end exclusive) are grown; the
+// rest stay 0, which renders as no ridge.
+struct Box {
+    int i0, j0, i1, j1;
+};
+
+std::vector<float> growRidges(uint64_t key, const Fields& fields, int hw, int hh, Box box, float cx,
+                              float cy) {
     const FilterBank& fb = bank();
     const int pw = hw + 2 * kRadius;
     const int ph = hh + 2 * kRadius;
@@ -117,22 +123,21 @@ std::vector<float> growRidges(const FingerModel& m, uint64_t key, const Fields& 
     const int ci = static_cast<int>(std::lround(cx / 2.0f));
     const int cj = static_cast<int>(std::lround(cy / 2.0f));
     const uint64_t nkey = hash3(key, 0x67726f77, 0);
-    for (int j = 0; j < hh; ++j)
-        for (int i = 0; i < hw; ++i) {
+    for (int j = box.j0; j < box.j1; ++j)
+        for (int i = box.i0; i < box.i1; ++i) {
             const float x = 2.0f * i - cx, y = 2.0f * j - cy;
             kidx[static_cast<size_t>(j) * hw + i] = static_cast<uint16_t>(
                 FilterBank::index(fields.orientation(x, y), 0.5f * fields.period(x, y)));
             a[static_cast<size_t>(j + kRadius) * pw + i + kRadius] =
                 signedUnit(hash3(nkey, i - ci, j - cj));
         }
-    (void)m;
 
     const float gain = 1.6f;
     for (int it = 0; it < kIterations; ++it) {
-        for (int j = 0; j < hh; ++j) {
+        for (int j = box.j0; j < box.j1; ++j) {
             float* out = &b[static_cast<size_t>(j + kRadius) * pw + kRadius];
             const uint16_t* ki = &kidx[static_cast<size_t>(j) * hw];
-            for (int i = 0; i < hw; ++i) {
+            for (int i = box.i0; i < box.i1; ++i) {
                 const float* k = fb.kernel(ki[i]);
                 const float* src = &a[static_cast<size_t>(j) * pw + i];
                 float acc = 0.0f;
@@ -226,7 +231,12 @@ void render(unsigned seed, int finger, int width, int height, const Defects& d,
     const Fields fields(m, key, width, height, cx, cy);
     const int hw = width / 2 + 3;
     const int hh = height / 2 + 3;
-    const std::vector<float> half = growRidges(m, key, fields, hw, hh, cx, cy);
+    // Grow only around the finger: past 1.15 times its outline nothing is inked.
+    const Box box{std::clamp(static_cast<int>((cx - 1.15f * ax) / 2.0f) - 2, 0, hw),
+                  std::clamp(static_cast<int>((cy - 1.15f * top) / 2.0f) - 2, 0, hh),
+                  std::clamp(static_cast<int>((cx + 1.15f * ax) / 2.0f) + 3, 0, hw),
+                  std::clamp(static_cast<int>((cy + 1.15f * bottom) / 2.0f) + 3, 0, hh)};
+    const std::vector<float> half = growRidges(key, fields, hw, hh, box, cx, cy);
     const std::vector<float> ridge = upsample(half, hw, hh, width, height);
 
     const LatticeNoise edgeNoise(hash3(key, 0x65646765, 0), 40.0f, cx, cy, width, height);
