@@ -75,8 +75,8 @@ FingerModel makeModel(unsigned seed, int finger) {
     const float coreY = rng.normal(-25.0f, 15.0f);
     switch (m.patternClass) {
     case 0: // arch: a hump without singular points
-        m.archHeight = rng.uniform(45.0f, 90.0f);
-        m.archWidth = rng.uniform(55.0f, 85.0f);
+        m.archHeight = rng.uniform(55.0f, 100.0f);
+        m.archWidth = rng.uniform(80.0f, 115.0f);
         m.archCentreY = coreY + 30.0f;
         break;
     case 1: { // tented arch: a core right above a delta
