@@ -344,9 +344,6 @@ void TFTrazel::miConfigClick() {
         FConfigTrazel->exec();
 }
 
-void TFTrazel::FormShow() {}
-void TFTrazel::FormHide() {}
-
 void TFTrazel::showEvent(QShowEvent* e) {
     QMainWindow::showEvent(e);
     if (!e->spontaneous())
@@ -377,15 +374,3 @@ bool TFTrazel::eventFilter(QObject* watched, QEvent* event) {
         platform::RunReported([this] { FormResize(); });
     return QMainWindow::eventFilter(watched, event);
 }
-
-// Steps that the intake, saving, amputation and card features provide.
-void TFTrazel::RequestCapture(int) {}
-void TFTrazel::ShowQualityLine() {}
-void TFTrazel::dedoDblClick() {}
-void TFTrazel::btPrintClick() {}
-void TFTrazel::btClearClick() {}
-void TFTrazel::btGrabarClick() {}
-void TFTrazel::btSalirClick() {}
-void TFTrazel::miSalirClick() {}
-void TFTrazel::AmputarClick(int) {}
-void TFTrazel::Cargarimagenesdeprueba1Click() {}

@@ -1,0 +1,4 @@
+// Saving the set: the ten prints converted to WSQ files.
+#include "UTrazel.h"
+
+void TFTrazel::btGrabarClick() {}
