@@ -5,6 +5,7 @@
 // s per cent it draws the picture from the top-left corner into trunc(width × s / 100) by
 // trunc(height × s / 100) pixels, stretched without smoothing, with scroll bars when that is
 // larger than the client area.
+#include "DibViewer.h"
 #include "dibutils.h"
 
 #include <QAbstractScrollArea>
@@ -12,7 +13,7 @@
 
 #include <memory>
 
-class TImageViewer : public QAbstractScrollArea {
+class TImageViewer : public QAbstractScrollArea, public TDibViewer {
     Q_OBJECT
   public:
     explicit TImageViewer(QWidget* parent = nullptr);
@@ -27,18 +28,18 @@ class TImageViewer : public QAbstractScrollArea {
     void Clear();
 
     // The image as a block (none when empty); the viewer keeps ownership.
-    const DibBlock* Image() const { return FImage.get(); }
+    const DibBlock* Image() const override { return FImage.get(); }
     // Makes a block the viewer's image; the viewer owns it and releases the previous one.
-    void SetImage(std::unique_ptr<DibBlock> block);
+    void SetImage(std::unique_ptr<DibBlock> block) override;
     // A new block holding the rectangle (left, top)–(right, bottom) of the image (top-down
     // coordinates, right and bottom exclusive) at that size, without resampling; none when
     // empty or the rectangle is empty or outside the image.
-    std::unique_ptr<DibBlock> CopyRect(int left, int top, int right, int bottom) const;
+    std::unique_ptr<DibBlock> CopyRect(int left, int top, int right, int bottom) const override;
 
     double Scale() const { return FScale; } // per cent
     void SetScale(double percent);          // never below 1 %
     // Lays the image out again at the current scale and repaints.
-    void Relayout();
+    void Relayout() override;
 
   signals:
     void clicked();
