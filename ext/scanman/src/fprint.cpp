@@ -8,6 +8,7 @@
 #include "Core.h"
 
 #include <cmath>
+#include <cstdio>
 #include <condition_variable>
 #include <functional>
 #include <map>
@@ -37,10 +38,33 @@ class FprintBackend : public Backend {
     const char* name() const override { return "fprint"; }
 
     int open() override {
+        // libfprint's enumeration waits by iterating GLib's global default context, so it
+        // must run on a thread that can own that context: the calling thread (in a Qt
+        // program, the GUI thread, which owns it). It runs once, at SMInitialize; all later
+        // work (open, capture, close) runs on the library's own thread and context.
+        GMainContext* global = g_main_context_default();
+        if (!g_main_context_acquire(global)) {
+            std::fprintf(stderr, "ScanMan: call SMInitialize on the thread that owns GLib's "
+                                 "default main context (the GUI thread)\n");
+            return SM_E_FAILED;
+        }
+        fp_ = fp_context_new();
+        GPtrArray* found = fp_context_get_devices(fp_);
+        for (guint i = 0; found && i < found->len; ++i) {
+            auto* dev = FP_DEVICE(g_ptr_array_index(found, i));
+            if (!fp_device_has_feature(dev, FP_DEVICE_FEATURE_CAPTURE))
+                continue;
+            auto d = std::make_unique<Device>();
+            d->owner = this;
+            d->dev = FP_DEVICE(g_object_ref(dev));
+            d->id = std::string(fp_device_get_driver(dev)) + ":" + fp_device_get_device_id(dev);
+            devices_.push_back(std::move(d));
+        }
+        g_main_context_release(global);
         thread_ = std::thread([this] { Run(); });
         std::unique_lock lock(mutex_);
         changed_.wait(lock, [&] { return ready_; });
-        return ok_ ? 0 : SM_E_FAILED;
+        return 0;
     }
 
     std::vector<ScannerInfo> scanners() override {
@@ -76,8 +100,12 @@ class FprintBackend : public Backend {
     }
 
     void close() override {
-        if (!thread_.joinable())
+        if (!thread_.joinable()) {
+            for (auto& d : devices_)
+                g_clear_object(&d->dev);
+            g_clear_object(&fp_);
             return;
+        }
         for (auto& d : devices_)
             stopScanner(d->id);
         OnLoop([this] { g_main_loop_quit(loop_); });
@@ -117,33 +145,20 @@ class FprintBackend : public Backend {
         context_ = g_main_context_new();
         g_main_context_push_thread_default(context_);
         loop_ = g_main_loop_new(context_, FALSE);
-        fp_ = fp_context_new();
-        GPtrArray* found = fp_context_get_devices(fp_);
-        for (guint i = 0; found && i < found->len; ++i) {
-            auto* dev = FP_DEVICE(g_ptr_array_index(found, i));
-            if (!fp_device_has_feature(dev, FP_DEVICE_FEATURE_CAPTURE))
-                continue;
-            auto d = std::make_unique<Device>();
-            d->owner = this;
-            d->dev = FP_DEVICE(g_object_ref(dev));
-            d->id = std::string(fp_device_get_driver(dev)) + ":" + fp_device_get_device_id(dev);
-            devices_.push_back(std::move(d));
-        }
         {
             std::lock_guard lock(mutex_);
             ready_ = true;
-            ok_ = true;
             changed_.notify_all();
         }
         g_main_loop_run(loop_);
-        for (auto& d : devices_)
-            g_object_unref(d->dev);
-        g_object_unref(fp_);
-        g_main_loop_unref(loop_);
-        g_main_context_pop_thread_default(context_);
-        // Drain what the closes left behind, then release the context.
+        // Let the closes finish their clean-up before the objects go.
         while (g_main_context_iteration(context_, FALSE)) {
         }
+        for (auto& d : devices_)
+            g_clear_object(&d->dev);
+        g_clear_object(&fp_);
+        g_main_loop_unref(loop_);
+        g_main_context_pop_thread_default(context_);
         g_main_context_unref(context_);
     }
 
@@ -256,7 +271,7 @@ class FprintBackend : public Backend {
     std::thread thread_;
     std::mutex mutex_;
     std::condition_variable changed_;
-    bool ready_ = false, ok_ = false;
+    bool ready_ = false;
     GMainContext* context_ = nullptr;
     GMainLoop* loop_ = nullptr;
     FpContext* fp_ = nullptr;
