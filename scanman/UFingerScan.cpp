@@ -206,20 +206,24 @@ QStringList ReadConfig() {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return {};
+    return ParseScannerConfig(file.readAll());
+}
+
+} // namespace
+
+QStringList ParseScannerConfig(const QByteArray& text) {
     QStringList lines;
-    const QList<QByteArray> raw = file.readAll().split('\n');
-    for (int i = 0; i < raw.size(); ++i) {
+    const QList<QByteArray> raw = text.split('\n');
+    for (qsizetype i = 0; i < raw.size(); ++i) {
         QByteArray line = raw[i];
         if (line.endsWith('\r'))
             line.chop(1);
         if (i == raw.size() - 1 && line.isEmpty())
-            break; // the newline that ends the last line
+            break; // after the newline that ends the last line
         lines.append(QString::fromLocal8Bit(line));
     }
     return lines;
 }
-
-} // namespace
 
 int32_t TFingerScan::ResolutionFor(const QString& id, int32_t reported) const {
     for (const QString& line : ScannerResolutions) {

@@ -100,6 +100,10 @@ struct TFingerScanCounters {
 };
 TFingerScanCounters FingerScanCounters();
 
+// Splits the text of "ScannerConfig.CFG" into lines (line feed or carriage return and line
+// feed; the ending of the last line is optional).
+QStringList ParseScannerConfig(const QByteArray& text);
+
 // Nearest-neighbour rescale of a DIB block by factor (source ppi / 500). Returns an empty
 // block for a factor that is not positive and finite, for a source block that is not
 // complete, and for a result with a side of 0 or above FingerScanMaxSide.
