@@ -5,7 +5,7 @@
 #include <QFile>
 #include <QIODevice>
 #include <QObject>
-#include <QPointer>
+#include <QSocketNotifier>
 #include <QtGlobal>
 
 #include <cmath>
@@ -13,6 +13,9 @@
 #include <deque>
 #include <mutex>
 #include <vector>
+
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 TFingerScan* FingerScan = nullptr;
 std::atomic<bool> AcceptScans{false};
@@ -71,13 +74,46 @@ struct Pending {
     std::vector<unsigned char> pixels;
 };
 
+void Dispatch();
+
+// Wakes the GUI thread: an eventfd watched by a socket notifier that lives on the GUI
+// thread. Waking allocates nothing, so it is cheap and safe from any thread, and a wake-up
+// that comes after the pump is gone cannot reach anything.
+class TDeliveryPump {
+  public:
+    TDeliveryPump() : fd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+        if (fd_ < 0)
+            throw std::runtime_error("FingerScan: cannot create its wake-up descriptor");
+        notifier_ = new QSocketNotifier(fd_, QSocketNotifier::Read);
+        QObject::connect(notifier_, &QSocketNotifier::activated, notifier_, [this] {
+            uint64_t count = 0;
+            (void)!read(fd_, &count, sizeof count);
+            Dispatch();
+        });
+    }
+    ~TDeliveryPump() {
+        delete notifier_;
+        ::close(fd_);
+    }
+    TDeliveryPump(const TDeliveryPump&) = delete;
+    TDeliveryPump& operator=(const TDeliveryPump&) = delete;
+    void Wake() {
+        const uint64_t one = 1;
+        (void)!write(fd_, &one, sizeof one);
+    }
+
+  private:
+    int fd_;
+    QSocketNotifier* notifier_ = nullptr;
+};
+
 // State shared between the library's thread and the GUI thread.
 struct Gate {
     std::mutex mutex;
     bool open = false; // between module start and end
     bool posted = false;
     std::deque<Pending> queue;
-    QObject* dispatcher = nullptr; // lives on the GUI thread
+    TDeliveryPump* pump = nullptr; // lives on the GUI thread
     TFingerScanCounters counters;
     TFingerScanErrorHook hook;
 };
@@ -106,12 +142,10 @@ void Report(std::exception_ptr error) {
     }
 }
 
-void Dispatch();
-
-// Posts one Dispatch to the GUI thread; the gate's mutex is held by the caller.
+// Asks the GUI thread for one Dispatch; the gate's mutex is held by the caller.
 void PostDispatch(Gate& g) {
     g.posted = true;
-    QMetaObject::invokeMethod(g.dispatcher, &Dispatch, Qt::QueuedConnection);
+    g.pump->Wake();
 }
 
 // GUI thread: takes one waiting image and raises the events for it.
@@ -331,8 +365,8 @@ QString UFingerScanStart() {
         SMSetMonitor(&MonitorCallback, nullptr);
         {
             std::lock_guard lock(g.mutex);
-            if (!g.dispatcher)
-                g.dispatcher = new QObject;
+            if (!g.pump)
+                g.pump = new TDeliveryPump;
             g.open = true;
             g.posted = false;
             g.queue.clear();
@@ -363,14 +397,14 @@ void UFingerScanEnd() {
     StopCapturing();
     delete FingerScan;
     FingerScan = nullptr;
-    QObject* dispatcher = nullptr;
+    TDeliveryPump* pump = nullptr;
     {
         std::lock_guard lock(g.mutex);
-        dispatcher = g.dispatcher;
-        g.dispatcher = nullptr;
+        pump = g.pump;
+        g.pump = nullptr;
         g.posted = false;
     }
-    delete dispatcher; // discards a Dispatch still posted
+    delete pump; // a wake-up still pending goes with it
     SMRemoveMonitor();
     SMFinalize();
 }

@@ -3,8 +3,9 @@
 // BeforeScan and AfterScan.
 //
 // Threads: the library calls back on its own thread. The callback only copies the image
-// into a small bounded queue and posts one queued call to the GUI thread; there the images
-// are taken one per event-loop turn and the events run, so handlers may touch windows.
+// into a small bounded queue and wakes the GUI thread (an eventfd and a socket notifier);
+// there the images are taken one per event-loop turn and the events run, so handlers may
+// touch windows.
 // While the queue is full (FingerScanMaxPending images wait) further images are dropped,
 // like the listening windows drop what arrives while they are busy; a storm of deliveries
 // thus costs the GUI thread at most that many conversions at a time.

@@ -7,9 +7,11 @@
 
 #include "Core.h"
 
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <condition_variable>
+#include <deque>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -26,11 +28,12 @@ struct Device {
     FprintBackend* owner = nullptr;
     FpDevice* dev = nullptr;
     std::string id;
-    bool wanted = false; // capturing was asked for
-    bool open = false;   // the device is open
-    bool busy = false;   // an open, capture or close is under way
+    // Written on the libfprint thread only; stopScanner reads the atomics while it waits.
+    bool wanted = false;           // capturing was asked for
+    std::atomic<bool> open{false}; // the device is open
+    std::atomic<bool> busy{false}; // an open, capture or close is under way
     GCancellable* cancel = nullptr;
-    guint retrySource = 0; // pending restart after an error
+    std::atomic<guint> retrySource{0}; // pending restart after an error
 };
 
 class FprintBackend : public Backend {
@@ -122,16 +125,28 @@ class FprintBackend : public Backend {
         return nullptr;
     }
 
-    // Runs fn on the libfprint thread.
+    // Runs fn on the libfprint thread. The work goes through our own queue (not through
+    // the GSource's data) so that its hand-over is under a lock we own.
     void OnLoop(std::function<void()> fn) {
-        auto* heap = new std::function<void()>(std::move(fn));
-        g_main_context_invoke_full(
-            context_, G_PRIORITY_DEFAULT,
-            [](gpointer p) -> gboolean {
-                (*static_cast<std::function<void()>*>(p))();
+        {
+            std::lock_guard lock(mutex_);
+            work_.push_back(std::move(fn));
+        }
+        g_main_context_invoke_full(context_, G_PRIORITY_DEFAULT, RunWork, this, nullptr);
+    }
+
+    static gboolean RunWork(gpointer p) {
+        auto* self = static_cast<FprintBackend*>(p);
+        std::function<void()> fn;
+        {
+            std::lock_guard lock(self->mutex_);
+            if (self->work_.empty())
                 return G_SOURCE_REMOVE;
-            },
-            heap, [](gpointer p) { delete static_cast<std::function<void()>*>(p); });
+            fn = std::move(self->work_.front());
+            self->work_.pop_front();
+        }
+        fn();
+        return G_SOURCE_REMOVE;
     }
 
     bool Settled(const Device* d) const { return !d->busy && !d->open && !d->retrySource; }
@@ -172,7 +187,7 @@ class FprintBackend : public Backend {
         if (d->retrySource) {
             if (d->wanted)
                 return;
-            g_source_remove(d->retrySource);
+            g_source_remove(d->retrySource.load());
             d->retrySource = 0;
         }
         if (d->wanted && !d->open) {
@@ -208,7 +223,7 @@ class FprintBackend : public Backend {
         auto* d = static_cast<Device*>(p);
         GError* error = nullptr;
         d->busy = false;
-        d->open = fp_device_open_finish(d->dev, res, &error);
+        d->open = fp_device_open_finish(d->dev, res, &error) != FALSE;
         if (!d->open) {
             g_error_free(error);
             ReportStatus(d->id, SM_STATUS_ERROR);
@@ -276,6 +291,7 @@ class FprintBackend : public Backend {
     GMainLoop* loop_ = nullptr;
     FpContext* fp_ = nullptr;
     std::vector<std::unique_ptr<Device>> devices_;
+    std::deque<std::function<void()>> work_;
 };
 
 } // namespace
