@@ -336,6 +336,11 @@ QByteArray ScaleDIB(const QByteArray& source, double factor) {
         const auto sy = static_cast<int32_t>(std::min<double>(RoundEven(y * factor), h - 1));
         const char* srow = src + DibPixelOffset + srcStride * sy;
         char* drow = dst + DibPixelOffset + qsizetype(w4) * y;
+        if (factor == 1.0) { // the usual 500 ppi scanner: whole rows
+            std::memcpy(drow, srow, size_t(w));
+            std::memset(drow + w, srow[w - 1], size_t(w4 - w));
+            continue;
+        }
         for (int32_t x = 0; x < w4; ++x)
             drow[x] = srow[column[size_t(x)]];
     }
