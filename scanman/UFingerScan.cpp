@@ -38,7 +38,7 @@ bool ScaledSize(int32_t w, int32_t h, double factor, int32_t& w4, int32_t& h2) {
         return false;
     w4 = RoundUp4(static_cast<int32_t>(sw));
     h2 = static_cast<int32_t>(sh);
-    return w4 <= FingerScanMaxSide;
+    return w4 <= FingerScanMaxSide && int64_t(w4) * h2 <= FingerScanMaxPixels;
 }
 
 bool ParseDecimal(const QString& text, int32_t& value) {
@@ -189,7 +189,8 @@ void ImageCallback(const char* scannerId, int width, int height, const unsigned 
         return;
     Gate& g = G();
     const bool usable = scannerId && pixels && width > 0 && height > 0 &&
-                        width <= FingerScanMaxSide && height <= FingerScanMaxSide;
+                        width <= FingerScanMaxSide && height <= FingerScanMaxSide &&
+                        int64_t(width) * height <= FingerScanMaxPixels;
     {
         std::lock_guard lock(g.mutex);
         if (!g.open)
@@ -278,7 +279,7 @@ bool TFingerScan::Deliver(const QString& id, int32_t width, int32_t height,
     const double factor = Resolution / 500.0;
     int32_t w4 = 0, h2 = 0;
     if (!pixels || Resolution <= 0 || width > FingerScanMaxSide || height > FingerScanMaxSide ||
-        !ScaledSize(width, height, factor, w4, h2))
+        int64_t(width) * height > FingerScanMaxPixels || !ScaledSize(width, height, factor, w4, h2))
         return false;
     FImage.SetImage(width, height, pixels);
     QByteArray d1 = FImage.ToDIB();

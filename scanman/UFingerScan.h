@@ -37,8 +37,10 @@ class EFingerScan : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// Images larger than this on either side, before or after rescaling, are dropped.
+// Images larger than this on either side or in pixels, before or after rescaling, are
+// dropped (a fingerprint at 500 ppi is well under 2000 pixels a side).
 constexpr int FingerScanMaxSide = 8192;
+constexpr int64_t FingerScanMaxPixels = int64_t(4096) * 4096;
 // Images waiting for the GUI thread; more are dropped.
 constexpr int FingerScanMaxPending = 4;
 
@@ -107,7 +109,7 @@ QStringList ParseScannerConfig(const QByteArray& text);
 
 // Nearest-neighbour rescale of a DIB block by factor (source ppi / 500). Returns an empty
 // block for a factor that is not positive and finite, for a source block that is not
-// complete, and for a result with a side of 0 or above FingerScanMaxSide.
+// complete, and for a result with a side of 0 or beyond the limits above.
 QByteArray ScaleDIB(const QByteArray& source, double factor);
 // Writes the 14-byte file header and the block at the stream's position. True when the
 // stream accepted the whole block.

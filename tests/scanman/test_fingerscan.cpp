@@ -129,6 +129,7 @@ TEST(FingerScanDrops, UnusableImagesRunNoHandler) {
         {"scaled to nothing", 16, 16, 2000000000, {}},
         {"20000 x 20000", 20000, 20000, 500, {}},
         {"blown up beyond the limit", 20, 20, 1, {}},
+        {"blown up beyond the pixel limit", 20, 20, 2, {}}, // 5000 x 5000
     };
     for (const Case& c : cases) {
         TFingerScan scan;
