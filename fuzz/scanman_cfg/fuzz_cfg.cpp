@@ -25,12 +25,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (w <= 0 || h <= 0 || w % 4 != 0 || file.size() != 1078 + qsizetype(w) * h)
             std::abort();
     };
-    const std::vector<unsigned char> pixels(40 * 30, 128);
+    const std::vector<unsigned char> pixels(8 * 6, 128);
     for (const QString& id : ids.mid(0, 8)) {
         const int32_t r = scan.ResolutionFor(id, 500);
-        if (r <= 0 && scan.Deliver(id, 40, 30, pixels.data(), 500))
+        if (r <= 0 && scan.Deliver(id, 8, 6, pixels.data(), 500))
             std::abort(); // a resolution that is not positive must be dropped
-        scan.Deliver(id, 40, 30, pixels.data(), 500);
+        scan.Deliver(id, 8, 6, pixels.data(), 500);
     }
     return 0;
 }
