@@ -10,8 +10,9 @@
  *   warning (the call did its work, with a remark), or a negative IBSU_ERR_* error (the
  *   call did nothing).
  * - Every call is thread-safe and may be made from any thread, including from inside an
- *   event handler. No call waits for the thread that made another call, and no call waits
- *   for the GUI thread.
+ *   event handler. No call waits for the GUI thread. Only IBSU_OpenDevice waits for the
+ *   event thread (until its progress events have been handled; not when it is called from
+ *   a handler), so a handler must not wait for a thread that is opening a device.
  * - Device handles are positive integers (>= 1) returned by IBSU_OpenDevice; a handle is
  *   never reused while the library is loaded. The value 0 means "library-wide" where a
  *   call accepts it (IBSU_RegisterCallbacks for the device-count and init-progress events).
@@ -101,8 +102,8 @@ extern "C" {
 #define IBSU_PROPERTY_BUFFER_SIZE 129 /* minimum size of a property output buffer */
 #define IBSU_MAX_OVERLAY_TEXT 1024    /* longest overlay text in bytes, without the zero */
 #define IBSU_MAX_OVERLAYS 64          /* overlay objects per device */
-#define IBSU_MAX_SEGMENTS 4           /* most segments in a result event */
-#define IBSU_MAX_QUALITIES 4          /* length of the finger-quality array */
+#define IBSU_MAX_SEGMENTS 16          /* most segments in a result event (scanners send <= 4) */
+#define IBSU_MAX_QUALITIES 16         /* longest finger-quality array (scanners send 4) */
 #define IBSU_MAX_IMAGE_SIDE 16384     /* largest width or height accepted anywhere */
 
 /* ---- Records ------------------------------------------------------------------------- */
