@@ -129,12 +129,6 @@ TEST_F(FingerScanModule, DeliversOnTheGuiThreadOnlyWhileAccepting) {
     ASSERT_EQ(Start(), QString());
     Capture cap;
     cap.Attach(*FingerScan);
-    QThread* handlerThread = nullptr;
-    auto after = FingerScan->AfterScan;
-    FingerScan->AfterScan = [&](TScanStream& s) {
-        handlerThread = QThread::currentThread();
-        after(s);
-    };
     const auto px = Ramp(400, 500);
     ASSERT_EQ(SMSimDeliver("C", 400, 500, px.data(), 1000), 0);
     Settle();
@@ -144,7 +138,7 @@ TEST_F(FingerScanModule, DeliversOnTheGuiThreadOnlyWhileAccepting) {
     AcceptScans = true;
     ASSERT_EQ(SMSimDeliver("C", 400, 500, px.data(), 1000), 0);
     ASSERT_TRUE(WaitFor([&] { return cap.after == 1; }));
-    EXPECT_EQ(handlerThread, QCoreApplication::instance()->thread());
+    EXPECT_EQ(cap.thread, QCoreApplication::instance()->thread());
     EXPECT_EQ(Le32(cap.file, 18), 200u);
     EXPECT_EQ(Le32(cap.file, 22), 250u);
 
