@@ -354,6 +354,8 @@ bool WriteBitmapFile(const QByteArray& block, QIODevice& stream) {
 }
 
 QString UFingerScanStart() {
+    if (FingerScan)
+        return {}; // already started
     AcceptScans = false;
     Gate& g = G();
     bool initialized = false;
