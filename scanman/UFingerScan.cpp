@@ -130,7 +130,12 @@ void Report(std::exception_ptr error) {
         hook = G().hook;
     }
     if (hook) {
-        hook(error);
+        try {
+            hook(error);
+        } catch (...) {
+            // Nothing may leave through the event loop.
+            qWarning("FingerScan: the error hook raised an error");
+        }
         return;
     }
     try {
