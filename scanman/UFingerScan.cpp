@@ -130,7 +130,12 @@ void Report(std::exception_ptr error) {
         hook = G().hook;
     }
     if (hook) {
-        hook(error);
+        try {
+            hook(error);
+        } catch (...) {
+            // Nothing may leave through the event loop.
+            qWarning("FingerScan: the error hook raised an error");
+        }
         return;
     }
     try {
@@ -165,9 +170,14 @@ void Dispatch() {
         else
             PostDispatch(g); // the next one in a later turn of the event loop
     }
-    if (!AcceptScans.load() || !FingerScan)
-        return;
+    // A handler that runs a nested event loop may see the next image delivered inside it;
+    // the windows' busy rule refuses it there, as it refuses any image during other work.
     bool ran = false;
+    if (!AcceptScans.load() || !FingerScan) {
+        std::lock_guard lock(g.mutex);
+        g.counters.dropped++;
+        return;
+    }
     try {
         ran = FingerScan->Deliver(item.id, item.width, item.height, item.pixels.data(),
                                   item.resolution);
@@ -311,17 +321,7 @@ QByteArray ScaleDIB(const QByteArray& source, double factor) {
     if (source.size() < DibPixelOffset + srcStride * h)
         return {};
     QByteArray out(DibPixelOffset + qsizetype(w4) * h2, '\0');
-    DibPut32(out, 0, DibHeaderSize);
-    DibPut32(out, 4, w4);
-    DibPut32(out, 8, h2);
-    DibPut16(out, 12, 1);
-    DibPut16(out, 14, 8);
-    DibPut32(out, 16, 0);
-    DibPut32(out, 20, w4 * h2);
-    DibPut32(out, 24, DibGet32(source, 24));
-    DibPut32(out, 28, DibGet32(source, 28));
-    DibPut32(out, 32, 256);
-    DibPut32(out, 36, 0);
+    DibPutHeader(out, w4, h2, w4 * h2, DibGet32(source, 24), DibGet32(source, 28), 256);
     const char* src = source.constData();
     char* dst = out.data();
     for (int i = 0; i < 256; ++i) {
@@ -359,6 +359,8 @@ bool WriteBitmapFile(const QByteArray& block, QIODevice& stream) {
 }
 
 QString UFingerScanStart() {
+    if (FingerScan)
+        return {}; // already started
     AcceptScans = false;
     Gate& g = G();
     bool initialized = false;

@@ -21,6 +21,21 @@ void DibPut16(QByteArray& block, int offset, int16_t value) {
     block[offset + 1] = static_cast<char>(v >> 8);
 }
 
+void DibPutHeader(QByteArray& block, int32_t width, int32_t height, int32_t imageSize,
+                  int32_t xPelsPerMeter, int32_t yPelsPerMeter, int32_t coloursUsed) {
+    DibPut32(block, 0, DibHeaderSize);
+    DibPut32(block, 4, width);
+    DibPut32(block, 8, height);
+    DibPut16(block, 12, 1); // planes
+    DibPut16(block, 14, 8); // bits per pixel
+    DibPut32(block, 16, 0); // no compression
+    DibPut32(block, 20, imageSize);
+    DibPut32(block, 24, xPelsPerMeter);
+    DibPut32(block, 28, yPelsPerMeter);
+    DibPut32(block, 32, coloursUsed);
+    DibPut32(block, 36, 0); // important colours
+}
+
 void TVFImage::SetSize(int32_t width, int32_t height) {
     if (width <= 0 || height <= 0)
         width = height = 0;
@@ -57,13 +72,7 @@ QByteArray TVFImage::ToDIB() const {
         return {};
     const int32_t stride = RoundUp4(Width);
     QByteArray block(DibPixelOffset + qsizetype(stride) * Height, '\0');
-    DibPut32(block, 0, DibHeaderSize);
-    DibPut32(block, 4, Width);
-    DibPut32(block, 8, Height);
-    DibPut16(block, 12, 1);
-    DibPut16(block, 14, 8);
-    DibPut32(block, 20, stride * Height);
-    // Compression, pixels per metre and colours used stay 0.
+    DibPutHeader(block, Width, Height, stride * Height, 0, 0, 0);
     char* data = block.data();
     for (int i = 0; i < 256; ++i) {
         data[DibHeaderSize + 4 * i] = static_cast<char>(i);

@@ -50,3 +50,6 @@ class TVFImage {
 int32_t DibGet32(const QByteArray& block, int offset);
 void DibPut32(QByteArray& block, int offset, int32_t value);
 void DibPut16(QByteArray& block, int offset, int16_t value);
+// Writes the 40-byte information header of an 8-bit uncompressed block.
+void DibPutHeader(QByteArray& block, int32_t width, int32_t height, int32_t imageSize,
+                  int32_t xPelsPerMeter, int32_t yPelsPerMeter, int32_t coloursUsed);

@@ -5,6 +5,7 @@
 
 #include <QBuffer>
 #include <QByteArray>
+#include <QThread>
 
 #include <cstdint>
 #include <vector>
@@ -36,6 +37,7 @@ inline uint8_t FilePixel(const QByteArray& file, int x, int y) {
 struct Capture {
     QByteArray file;
     int after = 0;
+    QThread* thread = nullptr; // where AfterScan last ran
     void Attach(TFingerScan& scan) {
         scan.BeforeScan = [](TScanStream& s) {
             auto buffer = std::make_unique<QBuffer>();
@@ -44,6 +46,7 @@ struct Capture {
         };
         scan.AfterScan = [this](TScanStream& s) {
             file = static_cast<QBuffer*>(s.get())->data();
+            thread = QThread::currentThread();
             ++after;
         };
     }

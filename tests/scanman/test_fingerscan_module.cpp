@@ -9,6 +9,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -129,12 +130,6 @@ TEST_F(FingerScanModule, DeliversOnTheGuiThreadOnlyWhileAccepting) {
     ASSERT_EQ(Start(), QString());
     Capture cap;
     cap.Attach(*FingerScan);
-    QThread* handlerThread = nullptr;
-    auto after = FingerScan->AfterScan;
-    FingerScan->AfterScan = [&](TScanStream& s) {
-        handlerThread = QThread::currentThread();
-        after(s);
-    };
     const auto px = Ramp(400, 500);
     ASSERT_EQ(SMSimDeliver("C", 400, 500, px.data(), 1000), 0);
     Settle();
@@ -144,7 +139,7 @@ TEST_F(FingerScanModule, DeliversOnTheGuiThreadOnlyWhileAccepting) {
     AcceptScans = true;
     ASSERT_EQ(SMSimDeliver("C", 400, 500, px.data(), 1000), 0);
     ASSERT_TRUE(WaitFor([&] { return cap.after == 1; }));
-    EXPECT_EQ(handlerThread, QCoreApplication::instance()->thread());
+    EXPECT_EQ(cap.thread, QCoreApplication::instance()->thread());
     EXPECT_EQ(Le32(cap.file, 18), 200u);
     EXPECT_EQ(Le32(cap.file, 22), 250u);
 
@@ -290,8 +285,21 @@ TEST_F(FingerScanModule, DropFolderDeliversCompleteBitmapsOnly) {
     writeBmp(drop + "two.BMP");
     ASSERT_TRUE(WaitFor([&] { return cap.after == 2; }));
     ASSERT_TRUE(WaitFor([&] { return !QFile::exists(drop + "junk.BMP"); }));
+    // A 24-bit file (stored bottom-up by Qt) arrives as grey.
+    QImage colour(30, 20, QImage::Format_RGB888);
+    for (int y = 0; y < 20; ++y)
+        for (int x = 0; x < 30; ++x) {
+            const int v = px[size_t(y) * 30 + x];
+            colour.setPixel(x, y, qRgb(v, v, v));
+        }
+    ASSERT_TRUE(colour.save(dir_.path() + "/colour.bmp", "BMP"));
+    ASSERT_TRUE(QFile::rename(dir_.path() + "/colour.bmp", drop + "colour.bmp"));
+    ASSERT_TRUE(WaitFor([&] { return cap.after == 3; }));
+    for (int y : {0, 7, 19})
+        for (int x : {0, 13, 29})
+            EXPECT_EQ(FilePixel(cap.file, x, y), px[size_t(y) * 30 + x]);
     Settle();
-    EXPECT_EQ(cap.after, 2);
+    EXPECT_EQ(cap.after, 3);
     EXPECT_TRUE(QFile::exists(drop + "scan.bmp.part"));
     EXPECT_TRUE(QFile::exists(drop + ".hidden.bmp"));
 }

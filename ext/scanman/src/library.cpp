@@ -168,6 +168,14 @@ SM_API int SMInitialize(void) {
 }
 
 SM_API int SMFinalize(void) {
+    {
+        // The library's threads cannot be stopped from one of its callbacks.
+        State& s = S();
+        std::lock_guard lock(s.mutex);
+        if (std::find(s.callbackThreads.begin(), s.callbackThreads.end(),
+                      std::this_thread::get_id()) != s.callbackThreads.end())
+            return SM_E_FAILED;
+    }
     std::lock_guard life(LifeMutex());
     SMStopCapturing(nullptr);
     SMRemoveMonitor();
