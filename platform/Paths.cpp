@@ -5,8 +5,21 @@
 
 namespace platform {
 
+namespace {
+QString& FolderOverride() {
+    static QString folder;
+    return folder;
+}
+} // namespace
+
 QString ProgramFolder() {
+    if (!FolderOverride().isEmpty())
+        return FolderOverride();
     return QCoreApplication::applicationDirPath();
+}
+
+void SetProgramFolderForTesting(const QString& folder) {
+    FolderOverride() = folder;
 }
 
 QString ProgramFile(const QString& name) {

@@ -9,6 +9,10 @@ namespace platform {
 // Folder of the running program (build/bin in a build tree).
 QString ProgramFolder();
 
+// Makes ProgramFolder answer another folder (tests run the windows in a scratch folder that
+// holds what the program folder would); an empty path restores the real one.
+void SetProgramFolderForTesting(const QString& folder);
+
 // A file in the program folder.
 QString ProgramFile(const QString& name);
 

@@ -1,10 +1,13 @@
 #pragma once
-// Start-up of the ten-print station after its libraries are bound: the splash is shown and
-// painted, then the windows are created in their fixed order (main window first, so it is
-// the program's main window) and the main window's start timer is enabled.
+// Start-up of the ten-print station: after the modules (Modules.h), the splash is shown and
+// painted and the windows are created in their fixed order, the main window first, so that
+// it is the program's main window.
+#include <QString>
 #include <QStringList>
 
-// args: the command-line arguments without the program name.
+// The ten-print station's windows. args: the command-line arguments without the program name.
 void CreateTrazelWindows(const QStringList& args);
-// Releases what CreateTrazelWindows made (the program's end; benchmarks and tests).
 void DestroyTrazelWindows();
+
+// Runs a whole program: modules, windows, message loop, end. Returns its exit code.
+int RunTrazelIB(const QStringList& args);

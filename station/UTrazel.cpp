@@ -7,6 +7,7 @@
 #include "USplash.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QFile>
 #include <QKeyEvent>
 #include <QMenuBar>
@@ -237,6 +238,7 @@ void TFTrazel::FormCreate(const QStringList& args) {
     FSetCrono = new TCrono;
     FClickCrono->Start();
     FSetCrono->Start();
+    AttachFingerScan();
     SelectSlot(1);
     DeleteSlotFiles();
     if (!args.isEmpty()) {
@@ -367,6 +369,12 @@ void TFTrazel::keyReleaseEvent(QKeyEvent* e) {
     Qt::KeyboardModifiers mods = e->modifiers();
     int vk = VirtualKey(e->key(), mods);
     platform::RunReported([&] { FormKeyUp(vk, mods); });
+}
+
+void TFTrazel::closeEvent(QCloseEvent* e) {
+    QMainWindow::closeEvent(e);
+    if (e->isAccepted())
+        emit closed();
 }
 
 bool TFTrazel::eventFilter(QObject* watched, QEvent* event) {

@@ -13,7 +13,10 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <QIODevice>
+
 #include <array>
+#include <memory>
 
 // A rectangle shape drawn behind a slot viewer; only the selected slot's outline is red.
 class TShape : public QWidget {
@@ -67,17 +70,37 @@ class TFTrazel : public QMainWindow {
     void FormShow();
     void FormHide();
 
-    // Steps filled by the intake, saving, amputation and card features.
+    // Intake (virtual so that window tests can watch the requests and the viewer).
     virtual void RequestCapture(int slot);
-    virtual void ShowQualityLine();
     virtual void dedoDblClick();
-    virtual void btPrintClick();
-    virtual void btClearClick();
-    virtual void btGrabarClick();
-    virtual void btSalirClick();
-    virtual void miSalirClick();
-    virtual void AmputarClick(int index);
-    virtual void Cargarimagenesdeprueba1Click();
+    void ShowQualityLine();
+    void CaptureDone();
+    void CaptureWindowClosed();
+    void LoadSlotImage();
+    int AverageQuality() const;
+    void ResetQuality();
+    void FingerScanBeforeScan(std::unique_ptr<QIODevice>& stream);
+    void FingerScanAfterScan(std::unique_ptr<QIODevice>& stream);
+    int QualityScore(int n) const { return FQualityScore[n]; }
+    int QualityStatus(int n) const { return FQualityStatus[n]; }
+
+    // Saving, the set and the card.
+    void btGrabarClick();
+    void btPrintClick();
+    void btClearClick();
+    void btSalirClick();
+    void miSalirClick();
+    void AmputarClick(QObject* sender);
+    void Cargarimagenesdeprueba1Click();
+
+    // Name of the bitmap file of slot n ("dedo%d.bmp").
+    static QString SlotFile(int n);
+
+  signals:
+    // The window has closed: the program ends.
+    void closed();
+
+  public:
 
     // Components.
     QWidget* Client;
@@ -106,6 +129,7 @@ class TFTrazel : public QMainWindow {
     void showEvent(QShowEvent*) override;
     void hideEvent(QHideEvent*) override;
     void keyReleaseEvent(QKeyEvent*) override;
+    void closeEvent(QCloseEvent*) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
     void SetFrameColor(int n, const QColor& colour);
@@ -119,6 +143,7 @@ class TFTrazel : public QMainWindow {
     std::array<int, 11> FQualityStatus{}; // [1..10]; −2 = not scored
 
   private:
+    void AttachFingerScan();
     void BuildLayout();
     void BuildMenu();
     void FormCreate(const QStringList& args);
