@@ -48,7 +48,7 @@ const char* wsq_strerror(int code);
 
 /* Smallest image the transform accepts, in each direction. Every one of the transform's
  * regions must keep at least two samples per line; that holds from this size on. */
-#define WSQ_MIN_DIMENSION 24u
+#define WSQ_MIN_DIMENSION 17u
 
 /* Encodes an 8-bit grey image (rows top first, `stride` bytes apart, stride >= width).
  * ppi <= 0 records "unknown" (-1). bitrate is the target in bits per pixel, in (0, 8].

@@ -7,6 +7,10 @@
 
 #include "wsq_internal.h"
 
+/* Largest quantisation index written. The stream could carry 65535, but decoders that
+ * keep indices in signed 16-bit integers (NIST's among them) would wrap above 32767. */
+#define MAX_INDEX 32767
+
 typedef struct outbuf {
     uint8_t* p;
     size_t n, cap;
@@ -58,11 +62,13 @@ static const uint8_t dtt_97[] = {
     0x01, 0x0B, 0xF2, 0x87, 0x21, 0x9A, 0x00, 0x0A, 0x26, 0x77, 0xDA, 0x33,
 };
 
-/* Sample variance over a rectangle of the plane; 0 when it holds fewer than 2 samples. */
+/* Sample variance over a rectangle of the plane. A rectangle of a single coefficient (the
+ * lowest subbands of the smallest images) has no sample variance; its energy about zero
+ * stands in, so that a lone nonzero coefficient is still transmitted. */
 static double variance(const float* plane, size_t stride, uint32_t x, uint32_t y, uint32_t w,
                        uint32_t h) {
     size_t n = (size_t)w * h;
-    if (n < 2)
+    if (n == 0)
         return 0.0;
     double s = 0.0, s2 = 0.0;
     for (uint32_t r = 0; r < h; ++r) {
@@ -76,7 +82,22 @@ static double variance(const float* plane, size_t stride, uint32_t x, uint32_t y
         s += ds;
         s2 += ds2;
     }
+    if (n == 1)
+        return s2;
     return (s2 - s * s / (double)n) / (double)(n - 1);
+}
+
+/* Largest magnitude in a subband. */
+static double peak(const float* plane, size_t stride, const wsq_rect* b) {
+    float m = 0.0f;
+    for (uint32_t r = 0; r < b->h; ++r) {
+        const float* p = plane + (size_t)(b->y + r) * stride + b->x;
+        for (uint32_t c = 0; c < b->w; ++c) {
+            float a = p[c] < 0 ? -p[c] : p[c];
+            m = a > m ? a : m;
+        }
+    }
+    return m;
 }
 
 static double central_variance(const float* plane, size_t stride, const wsq_rect* b) {
@@ -185,10 +206,10 @@ static void code_block(const float* plane, size_t stride, const wsq_geometry* g,
                 }
                 emit_run(out, run);
                 run = 0;
-                if (v > 65535)
-                    v = 65535;
-                if (v < -65535)
-                    v = -65535;
+                if (v > MAX_INDEX)
+                    v = MAX_INDEX;
+                if (v < -MAX_INDEX)
+                    v = -MAX_INDEX;
                 if (v >= -73 && v <= 74)
                     out->s[out->n++] = (uint32_t)(v + 180);
                 else if (v > 0)
@@ -350,8 +371,16 @@ int wsq_encode(const uint8_t* pixels, uint32_t width, uint32_t height, size_t st
                                   : central_variance(plane, width, b);
     }
     bin_widths(var, bitrate, qw);
-    /* Widths the stream cannot carry are narrowed to the largest representable. */
     for (int k = 0; k < WSQ_CODED_SUBBANDS; ++k) {
+        if (qw[k] <= 0.0)
+            continue;
+        /* A bin so narrow that the largest coefficient's index would pass MAX_INDEX is
+         * widened just enough: the rate formula alone can ask for that on very smooth
+         * images at high rates, and clipped indices would wreck the picture. */
+        double limit = peak(plane, width, &g.band[k]) / (MAX_INDEX - 1);
+        if (qw[k] < limit)
+            qw[k] = limit;
+        /* Widths the stream cannot carry are narrowed to the largest representable. */
         if (qw[k] * 1.2 >= 65535.0)
             qw[k] = 65534.0 / 1.2;
     }
