@@ -112,7 +112,7 @@ static double central_variance(const float* plane, size_t stride, const wsq_rect
  * parameters): provisional widths, then the proportionality constant q found by
  * dropping subbands that would get no bits. */
 static void bin_widths(const double var[WSQ_CODED_SUBBANDS], double rate,
-                       double q_out[WSQ_CODED_SUBBANDS]) {
+                       double q_out[WSQ_CODED_SUBBANDS], int coded[WSQ_CODED_SUBBANDS]) {
     static const double weight[8] = {1.32, 1.08, 1.42, 1.08, 1.32, 1.42, 1.08, 1.08};
     double qp[WSQ_CODED_SUBBANDS];
     int in_k[WSQ_CODED_SUBBANDS];
@@ -128,6 +128,7 @@ static void bin_widths(const double var[WSQ_CODED_SUBBANDS], double rate,
         else
             qp[k] = 10.0 / ((k >= 52 ? weight[k - 52] : 1.0) * log(var[k]));
     }
+    memcpy(coded, in_k, sizeof in_k);
     if (!any)
         return;
     int in_k0[WSQ_CODED_SUBBANDS];
@@ -146,7 +147,10 @@ static void bin_widths(const double var[WSQ_CODED_SUBBANDS], double rate,
         }
         if (n == 0)
             break;
-        q = exp((rate / s - 1.0) * log(2.0) - log(2.5) - logp / s);
+        /* In the log domain and bounded: very few subbands at a high rate would
+         * overflow q, and with it every width would round to zero. */
+        double logq = (rate / s - 1.0) * log(2.0) - log(2.5) - logp / s;
+        q = exp(logq < 700.0 ? (logq > -700.0 ? logq : -700.0) : 700.0);
         int removed = 0;
         for (int k = 0; k < WSQ_CODED_SUBBANDS; ++k) {
             if (in_k[k] && qp[k] / q >= 5.0 * sqrt(var[k])) {
@@ -158,6 +162,7 @@ static void bin_widths(const double var[WSQ_CODED_SUBBANDS], double rate,
             break;
     }
     for (int k = 0; k < WSQ_CODED_SUBBANDS; ++k) {
+        coded[k] = in_k0[k];
         if (in_k0[k])
             q_out[k] = qp[k] / q;
     }
@@ -370,15 +375,16 @@ int wsq_encode(const uint8_t* pixels, uint32_t width, uint32_t height, size_t st
         var[k] = lowsum < 20000.0 ? variance(plane, width, b->x, b->y, b->w, b->h)
                                   : central_variance(plane, width, b);
     }
-    bin_widths(var, bitrate, qw);
+    int coded[WSQ_CODED_SUBBANDS];
+    bin_widths(var, bitrate, qw, coded);
     for (int k = 0; k < WSQ_CODED_SUBBANDS; ++k) {
-        if (qw[k] <= 0.0)
+        if (!coded[k])
             continue;
         /* A bin so narrow that the largest coefficient's index would pass MAX_INDEX is
          * widened just enough: the rate formula alone can ask for that on very smooth
          * images at high rates, and clipped indices would wreck the picture. */
         double limit = peak(plane, width, &g.band[k]) / (MAX_INDEX - 1);
-        if (qw[k] < limit)
+        if (!(qw[k] >= limit))
             qw[k] = limit;
         /* Widths the stream cannot carry are narrowed to the largest representable. */
         if (qw[k] * 1.2 >= 65535.0)
