@@ -106,6 +106,8 @@ int wsq_huff_dec_build(wsq_huff_dec* t) {
     for (int l = 1; l <= 16; ++l) {
         t->valoffset[l] = k - code;
         for (int j = 0; j < t->bits[l]; ++j, ++k, ++code) {
+            if (code >= (1 << l))
+                return WSQ_EHUFFTABLE; /* more codes than this length can hold */
             if (l <= 10) {
                 int shift = 10 - l;
                 int first = code << shift;
@@ -114,8 +116,6 @@ int wsq_huff_dec_build(wsq_huff_dec* t) {
             }
         }
         t->maxcode[l] = t->bits[l] ? code - 1 : -1;
-        if (code > (1 << l))
-            return WSQ_EHUFFTABLE; /* more codes than this length can hold */
         code <<= 1;
     }
     t->maxcode[17] = INT32_MAX;
