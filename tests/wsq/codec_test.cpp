@@ -80,7 +80,8 @@ TEST(WsqEncoder, WorkedExampleMatchesNistFigures) {
     }
     // At 0.75 the first coded byte is 0xFF and must be followed by a stuffed zero.
     const Bytes b = encode(im, 0.75, 500);
-    const Segment* sob = find(segments(b), WSQ_SOB);
+    const auto segs = segments(b);
+    const Segment* sob = find(segs, WSQ_SOB);
     ASSERT_NE(sob, nullptr);
     EXPECT_EQ(b[sob->payload + 1], 0xFF);
     EXPECT_EQ(b[sob->payload + 2], 0x00);
@@ -135,7 +136,8 @@ TEST(WsqEncoder, LowVarianceFallbackDropsQuietSubbands) {
         for (uint32_t x = 0; x < 30; ++x)
             im.px[y * 400 + x] = uint8_t(((x * x + y * y) >> 4) & 255);
     const Bytes b = encode(im);
-    const Segment* dqt = find(segments(b), WSQ_DQT);
+    const auto segs = segments(b);
+    const Segment* dqt = find(segs, WSQ_DQT);
     ASSERT_NE(dqt, nullptr);
     const std::vector<int> silent = {16, 21, 28, 31, 32, 34, 39, 52, 53, 54, 55};
     for (int k = 0; k < 60; ++k) {
