@@ -148,14 +148,14 @@ static int scale(double v, double limit, uint8_t* e, uint64_t* m) {
 }
 
 int wsq_scale16(double v, uint8_t* e, uint16_t* m) {
-    uint64_t x;
+    uint64_t x = 0;
     int rc = scale(v, 65535.0, e, &x);
     *m = (uint16_t)x;
     return rc;
 }
 
 int wsq_scale32(double v, uint8_t* e, uint32_t* m) {
-    uint64_t x;
+    uint64_t x = 0;
     int rc = scale(v, 4294967295.0, e, &x);
     *m = (uint32_t)x;
     return rc;

@@ -87,6 +87,29 @@ static void analyse_line(const float* e, long n, int inv, const wsq_filters* f, 
     long nl = (n + 1) / 2, nh = n / 2;
     float* lo = out + (inv ? nh : 0);
     float* hi = out + (inv ? 0 : nl);
+    if (f->nlo == 5 && f->nhi == 4) {
+        /* The 9/7 pair with its taps in registers; same summation order as below. */
+        const float l0 = f->lo[0], l1 = f->lo[1], l2 = f->lo[2], l3 = f->lo[3], l4 = f->lo[4];
+        const float h0 = f->hi[0], h1 = f->hi[1], h2 = f->hi[2], h3 = f->hi[3];
+        for (long i = 0; i < nl; ++i) {
+            const float* c = e + 2 * i;
+            float s = l0 * c[0];
+            s += l1 * (c[-1] + c[1]);
+            s += l2 * (c[-2] + c[2]);
+            s += l3 * (c[-3] + c[3]);
+            s += l4 * (c[-4] + c[4]);
+            lo[i] = s;
+        }
+        for (long i = 0; i < nh; ++i) {
+            const float* c = e + 2 * i + 1;
+            float s = h0 * c[0];
+            s += h1 * (c[-1] + c[1]);
+            s += h2 * (c[-2] + c[2]);
+            s += h3 * (c[-3] + c[3]);
+            hi[i] = s;
+        }
+        return;
+    }
     for (long i = 0; i < nl; ++i) {
         const float* c = e + 2 * i;
         float s = f->lo[0] * c[0];
@@ -123,6 +146,24 @@ static void synthesis_weights(const wsq_filters* f, int pad, float w[2][2 * 16 +
 
 static void synthesise_line(const float* y, long n, const float w[2][2 * 16 + 1], int pad,
                             float* out) {
+    if (pad == 4) {
+        for (long i = 0; i < n; ++i) {
+            const float* wi = w[i & 1];
+            const float* c = y + i;
+            float s = 0.0f;
+            s += wi[0] * c[4];
+            s += wi[1] * c[3];
+            s += wi[2] * c[2];
+            s += wi[3] * c[1];
+            s += wi[4] * c[0];
+            s += wi[5] * c[-1];
+            s += wi[6] * c[-2];
+            s += wi[7] * c[-3];
+            s += wi[8] * c[-4];
+            out[i] = s;
+        }
+        return;
+    }
     for (long i = 0; i < n; ++i) {
         const float* wi = w[i & 1];
         const float* c = y + i;
@@ -165,6 +206,39 @@ static void forward_cols(float* plane, size_t stride, const wsq_node* nd, const 
             long c = 2 * i + band;
             float* out = wk->tmp + (size_t)(first + i) * w;
             const float* s0 = base + (size_t)c * stride;
+            if (nt == 4 || nt == 5) {
+                /* One pass over the rows involved, taps unrolled; the summation order is
+                 * that of the general loop below. */
+                const float* a[5];
+                const float* b[5];
+                for (int k = 1; k < nt; ++k) {
+                    a[k] = base + (size_t)reflect(c - k, h) * stride;
+                    b[k] = base + (size_t)reflect(c + k, h) * stride;
+                }
+                const float t0 = taps[0], t1 = taps[1], t2 = taps[2], t3 = taps[3];
+                const float *a1 = a[1], *a2 = a[2], *a3 = a[3], *b1 = b[1], *b2 = b[2], *b3 = b[3];
+                if (nt == 4) {
+                    for (long x = 0; x < w; ++x) {
+                        float v = t0 * s0[x];
+                        v += t1 * (a1[x] + b1[x]);
+                        v += t2 * (a2[x] + b2[x]);
+                        v += t3 * (a3[x] + b3[x]);
+                        out[x] = v;
+                    }
+                } else {
+                    const float t4 = taps[4];
+                    const float *a4 = a[4], *b4 = b[4];
+                    for (long x = 0; x < w; ++x) {
+                        float v = t0 * s0[x];
+                        v += t1 * (a1[x] + b1[x]);
+                        v += t2 * (a2[x] + b2[x]);
+                        v += t3 * (a3[x] + b3[x]);
+                        v += t4 * (a4[x] + b4[x]);
+                        out[x] = v;
+                    }
+                }
+                continue;
+            }
             for (long x = 0; x < w; ++x)
                 out[x] = taps[0] * s0[x];
             for (int k = 1; k < nt; ++k) {
@@ -214,6 +288,26 @@ static void inverse_cols(float* plane, size_t stride, const wsq_node* nd,
     for (long r = 0; r < h; ++r) {
         float* out = base + (size_t)r * stride;
         const float* wi = wts[r & 1];
+        if (pad == 4) {
+            const float w0 = wi[0], w1 = wi[1], w2 = wi[2], w3 = wi[3], w4 = wi[4];
+            const float w5 = wi[5], w6 = wi[6], w7 = wi[7], w8 = wi[8];
+            const float *s0 = rows[r + 4], *s1 = rows[r + 3], *s2 = rows[r + 2];
+            const float *s3 = rows[r + 1], *s4 = rows[r], *s5 = rows[r - 1];
+            const float *s6 = rows[r - 2], *s7 = rows[r - 3], *s8 = rows[r - 4];
+            for (long x = 0; x < w; ++x) {
+                float v = w0 * s0[x];
+                v += w1 * s1[x];
+                v += w2 * s2[x];
+                v += w3 * s3[x];
+                v += w4 * s4[x];
+                v += w5 * s5[x];
+                v += w6 * s6[x];
+                v += w7 * s7[x];
+                v += w8 * s8[x];
+                out[x] = v;
+            }
+            continue;
+        }
         memset(out, 0, w * sizeof(float));
         for (int d = -pad; d <= pad; ++d) {
             float t = wi[d + pad];
