@@ -185,8 +185,11 @@ static void emit_run(symbols* out, uint32_t run) {
         out->s[out->n++] = 106 | 16u << 8 | run << 16;
 }
 
-static void code_block(const float* plane, size_t stride, const wsq_geometry* g, int b,
-                       const double* qw, symbols* out, uint32_t freq[256]) {
+/* Quantises and run-length codes one block. Returns -1, or the subband whose index would
+ * pass MAX_INDEX (the caller widens its bins and codes the block again); subbands marked
+ * in `clip` have their indices clipped instead. */
+static int code_block(const float* plane, size_t stride, const wsq_geometry* g, int b,
+                      const double* qw, const uint8_t* clip, symbols* out, uint32_t freq[256]) {
     uint32_t run = 0;
     for (int k = wsq_block_first_band[b]; k < wsq_block_first_band[b + 1]; ++k) {
         if (qw[k] <= 0.0)
@@ -211,10 +214,11 @@ static void code_block(const float* plane, size_t stride, const wsq_geometry* g,
                 }
                 emit_run(out, run);
                 run = 0;
-                if (v > MAX_INDEX)
-                    v = MAX_INDEX;
-                if (v < -MAX_INDEX)
-                    v = -MAX_INDEX;
+                if (v > MAX_INDEX || v < -MAX_INDEX) {
+                    if (!clip[k])
+                        return k;
+                    v = v > 0 ? MAX_INDEX : -MAX_INDEX;
+                }
                 if (v >= -73 && v <= 74)
                     out->s[out->n++] = (uint32_t)(v + 180);
                 else if (v > 0)
@@ -229,6 +233,7 @@ static void code_block(const float* plane, size_t stride, const wsq_geometry* g,
     emit_run(out, run);
     for (size_t i = 0; i < out->n; ++i)
         freq[out->s[i] & 0xFF]++;
+    return -1;
 }
 
 typedef struct huff_enc {
@@ -378,14 +383,6 @@ int wsq_encode(const uint8_t* pixels, uint32_t width, uint32_t height, size_t st
     int coded[WSQ_CODED_SUBBANDS];
     bin_widths(var, bitrate, qw, coded);
     for (int k = 0; k < WSQ_CODED_SUBBANDS; ++k) {
-        if (!coded[k])
-            continue;
-        /* A bin so narrow that the largest coefficient's index would pass MAX_INDEX is
-         * widened just enough: the rate formula alone can ask for that on very smooth
-         * images at high rates, and clipped indices would wreck the picture. */
-        double limit = peak(plane, width, &g.band[k]) / (MAX_INDEX - 1);
-        if (!(qw[k] >= limit))
-            qw[k] = limit;
         /* Widths the stream cannot carry are narrowed to the largest representable. */
         if (qw[k] * 1.2 >= 65535.0)
             qw[k] = 65534.0 / 1.2;
@@ -396,10 +393,22 @@ int wsq_encode(const uint8_t* pixels, uint32_t width, uint32_t height, size_t st
     uint32_t freq[2][256];
     memset(freq, 0, sizeof freq);
     size_t used = 0;
+    uint8_t clip[WSQ_CODED_SUBBANDS] = {0};
     for (int b = 0; b < 3; ++b) {
         blk[b].s = symbuf + used;
-        blk[b].n = 0;
-        code_block(plane, width, &g, b, qw, &blk[b], freq[b == 0 ? 0 : 1]);
+        for (;;) {
+            blk[b].n = 0;
+            int k = code_block(plane, width, &g, b, qw, clip, &blk[b], freq[b == 0 ? 0 : 1]);
+            if (k < 0)
+                break;
+            /* A bin so narrow that an index would pass MAX_INDEX is widened just enough:
+             * the rate formula alone asks for that on very smooth images at high rates,
+             * and clipped indices would wreck the picture. */
+            double wide = peak(plane, width, &g.band[k]) / (MAX_INDEX - 1);
+            if (wide > qw[k])
+                qw[k] = wide * 1.2 < 65535.0 ? wide : 65534.0 / 1.2;
+            clip[k] = 1;
+        }
         used += blk[b].n;
     }
     huff_enc tab[2];
