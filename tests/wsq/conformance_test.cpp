@@ -66,6 +66,7 @@ TEST(WsqConformance, DecoderMatchesNistDecodesWithinOneGreyLevel) {
         const std::string stem = e.path().stem().string();
         const Decoded ours = decode(read_file(e.path()));
         ASSERT_EQ(ours.rc, WSQ_OK) << stem << ": " << wsq_strerror(ours.rc);
+        EXPECT_EQ(ours.ppi, 500) << stem << ": resolution from NIST's comment";
         const Image ref = read_bmp(kNist / (stem + ".decoded.bmp"));
         ASSERT_EQ(ours.im.width, ref.width) << stem;
         ASSERT_EQ(ours.im.height, ref.height) << stem;
