@@ -25,27 +25,36 @@ int wsq_huff_make_table(const uint32_t freq_in[256], uint8_t bits[17], uint8_t v
         codesize[i] = 0;
         others[i] = -1;
     }
+    /* Entries still in play, in increasing symbol order (the tie rule depends on it). */
+    int live[NSYM], nlive = 0;
+    for (int i = 0; i < NSYM; ++i) {
+        if (freq[i])
+            live[nlive++] = i;
+    }
     for (;;) {
         /* The two least frequent entries; among equals the larger symbol is "less". */
-        int c1 = -1, c2 = -1;
+        int c1 = -1, c2 = -1, p2 = -1;
         uint64_t v = UINT64_MAX;
-        for (int i = 0; i < NSYM; ++i) {
-            if (freq[i] && freq[i] <= v) {
-                v = freq[i];
-                c1 = i;
+        for (int j = 0; j < nlive; ++j) {
+            if (freq[live[j]] <= v) {
+                v = freq[live[j]];
+                c1 = live[j];
             }
         }
         v = UINT64_MAX;
-        for (int i = 0; i < NSYM; ++i) {
-            if (freq[i] && freq[i] <= v && i != c1) {
-                v = freq[i];
-                c2 = i;
+        for (int j = 0; j < nlive; ++j) {
+            if (freq[live[j]] <= v && live[j] != c1) {
+                v = freq[live[j]];
+                c2 = live[j];
+                p2 = j;
             }
         }
         if (c2 < 0)
             break;
         freq[c1] += freq[c2];
         freq[c2] = 0;
+        memmove(live + p2, live + p2 + 1, (size_t)(nlive - p2 - 1) * sizeof live[0]);
+        --nlive;
         codesize[c1]++;
         while (others[c1] >= 0) {
             c1 = others[c1];
@@ -151,12 +160,5 @@ int wsq_scale16(double v, uint8_t* e, uint16_t* m) {
     uint64_t x = 0;
     int rc = scale(v, 65535.0, e, &x);
     *m = (uint16_t)x;
-    return rc;
-}
-
-int wsq_scale32(double v, uint8_t* e, uint32_t* m) {
-    uint64_t x = 0;
-    int rc = scale(v, 4294967295.0, e, &x);
-    *m = (uint32_t)x;
     return rc;
 }

@@ -86,7 +86,6 @@ int wsq_huff_make_table(const uint32_t freq[256], uint8_t bits[17], uint8_t valu
 
 /* Scaled 16-bit value: V / 10^E. Returns WSQ_ERANGE when it cannot be represented. */
 int wsq_scale16(double v, uint8_t* e, uint16_t* m);
-int wsq_scale32(double v, uint8_t* e, uint32_t* m);
 
 #ifdef __cplusplus
 }
