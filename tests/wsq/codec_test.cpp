@@ -198,6 +198,21 @@ TEST(WsqCodec, SmoothImagesKeepTheirQualityAtEveryRate) {
     }
 }
 
+TEST(WsqEncoder, HonoursTheRowStride) {
+    // The same picture in padded rows must give the same file.
+    const Image im = ridges(61, 47);
+    const size_t stride = 64;
+    Bytes padded(stride * im.height, 0xAB);
+    for (uint32_t y = 0; y < im.height; ++y)
+        std::copy_n(&im.px[y * im.width], im.width, &padded[y * stride]);
+    uint8_t* out = nullptr;
+    size_t n = 0;
+    ASSERT_EQ(wsq_encode(padded.data(), im.width, im.height, stride, 500, 0.75, nullptr, &out, &n),
+              WSQ_OK);
+    EXPECT_EQ(Bytes(out, out + n), encode(im));
+    wsq_free(out);
+}
+
 TEST(WsqCodec, ConstantImagesSurviveExactly) {
     for (int v : {0, 200, 255}) {
         Image im{40, 33, Bytes(40 * 33, uint8_t(v))};
@@ -412,15 +427,34 @@ TEST(WsqDecoder, RejectsMalformedStreams) {
     }
 }
 
-TEST(WsqDecoder, AcceptsCommentsBetweenAndAfterBlocks) {
-    Bytes b = sample();
-    const Bytes com = {0xFF, 0xA8, 0x00, 0x05, 'a', 'b', 'c'};
-    auto s = segments(b);
-    b.insert(b.end() - 2, com.begin(), com.end());                             // after the data
-    b.insert(b.begin() + find(s, WSQ_SOB, 2)->offset, com.begin(), com.end()); // between
-    const Decoded d = decode(b);
-    ASSERT_EQ(d.rc, WSQ_OK) << wsq_strerror(d.rc);
-    EXPECT_EQ(d.im.px, decode(sample()).im.px);
+TEST(WsqDecoder, AcceptsOtherValidArrangements) {
+    const Bytes reference = decode(sample()).im.px;
+    {
+        // Comments between blocks and after the last one.
+        Bytes b = sample();
+        const Bytes com = {0xFF, 0xA8, 0x00, 0x05, 'a', 'b', 'c'};
+        const auto s = segments(b);
+        b.insert(b.end() - 2, com.begin(), com.end());
+        b.insert(b.begin() + find(s, WSQ_SOB, 2)->offset, com.begin(), com.end());
+        const Decoded d = decode(b);
+        ASSERT_EQ(d.rc, WSQ_OK) << wsq_strerror(d.rc);
+        EXPECT_EQ(d.im.px, reference);
+    }
+    {
+        // Both Huffman tables in one segment before the first block.
+        Bytes b = sample();
+        const auto s = segments(b);
+        const Segment &t0 = *find(s, WSQ_DHT, 0), &t1 = *find(s, WSQ_DHT, 1);
+        const Bytes second(b.begin() + t1.payload, b.begin() + t1.payload + t1.size);
+        b.erase(b.begin() + t1.offset, b.begin() + t1.payload + t1.size);
+        b.insert(b.begin() + t0.payload + t0.size, second.begin(), second.end());
+        const unsigned len = unsigned(t0.size + second.size() + 2);
+        b[t0.offset + 2] = uint8_t(len >> 8);
+        b[t0.offset + 3] = uint8_t(len);
+        const Decoded d = decode(b);
+        ASSERT_EQ(d.rc, WSQ_OK) << wsq_strerror(d.rc);
+        EXPECT_EQ(d.im.px, reference);
+    }
 }
 
 TEST(WsqDecoder, EveryTruncationIsAnError) {
