@@ -3,6 +3,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -59,9 +60,19 @@ int write_file_atomic(const char* path, const void* data, size_t len) {
         return ENOMEM;
     memcpy(tmp, path, plen);
     memcpy(tmp + plen, ".XXXXXX", 8);
+    /* Termination requests wait until the temporary is renamed or removed, so that an
+     * interrupted run leaves no stray file (the write takes well under a second). */
+    sigset_t stop, old;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGINT);
+    sigaddset(&stop, SIGTERM);
+    sigaddset(&stop, SIGHUP);
+    sigaddset(&stop, SIGQUIT);
+    sigprocmask(SIG_BLOCK, &stop, &old);
     int fd = mkostemp(tmp, O_CLOEXEC);
     if (fd < 0) {
         int e = errno;
+        sigprocmask(SIG_SETMASK, &old, NULL);
         free(tmp);
         return e;
     }
@@ -92,6 +103,7 @@ int write_file_atomic(const char* path, const void* data, size_t len) {
     if (err)
         unlink(tmp);
     free(tmp);
+    sigprocmask(SIG_SETMASK, &old, NULL);
     return err;
 }
 
