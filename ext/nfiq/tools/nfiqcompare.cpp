@@ -3,6 +3,7 @@
 // and with XYT_DIR how many of NIST's minutiae we find within 4 pixels.
 #include "nfiq_bmp.h"
 #include "nfiq_core.h"
+#include "internal.h"
 
 #include <cmath>
 #include <cstdio>
@@ -66,8 +67,15 @@ int main(int argc, char** argv) {
         if (argc > 3) {
             std::string base = col[0].substr(0, col[0].size() - 4);
             std::ifstream xyt(std::string(argv[3]) + "/" + base + ".xyt");
-            int total = 0, matched = 0;
+            int total = 0, matched = 0, rel_same = 0;
+            std::vector<lfs::Minutia> theirs;
+            std::vector<int> their_q;
             for (int x, y, t, q; xyt >> x >> y >> t >> q;) {
+                lfs::Minutia m;
+                m.x = x;
+                m.y = y;
+                theirs.push_back(m);
+                their_q.push_back(q);
                 ++total;
                 for (const auto& m : r.minutiae)
                     if (std::abs(m.x - x) <= 4 && std::abs(m.y - y) <= 4) {
@@ -75,7 +83,29 @@ int main(int argc, char** argv) {
                         break;
                     }
             }
-            std::printf(" xyt %d/%d", matched, total);
+            // Our reliability at NIST's minutia positions against NIST's quality field.
+            const lfs::PaddedImage pim =
+                lfs::pad_image(img.pixels.data(), img.width, img.height, lfs::kParamsV2);
+            const lfs::Maps maps = lfs::make_maps(pim, lfs::kParamsV2);
+            lfs::assign_reliability(theirs, lfs::quality_map(maps), maps, img.pixels.data(),
+                                    img.width, img.height, 500);
+            for (size_t k = 0; k < theirs.size(); ++k)
+                rel_same += lfs::sround(theirs[k].reliability * 100.0) == their_q[k];
+            // The score our chain gives with NIST's minutiae in place of ours.
+            int oracle = 5;
+            if (theirs.size() > 5 && fg > 0) {
+                nfiq::Features f{};
+                f[0] = static_cast<float>(fg);
+                f[1] = static_cast<float>(theirs.size());
+                for (int t = 0; t < 5; ++t)
+                    for (const auto& m : theirs)
+                        f[2 + t] += m.reliability > 0.5 + 0.1 * t;
+                for (int q = 1; q <= 4; ++q)
+                    f[6 + q] = static_cast<float>(u[q]) / static_cast<float>(fg);
+                oracle = nfiq::classify(f).score;
+            }
+            std::printf(" xyt %d/%d rel-at-xyt %d/%d score-with-xyt %d", matched, total, rel_same,
+                        total, oracle);
         }
         std::printf("\n");
     }
