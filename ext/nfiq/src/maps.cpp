@@ -20,6 +20,10 @@ constexpr int kImg6BitLimit = 64;
 struct RotGrids {
     int size = 0;
     std::vector<std::vector<int>> offsets; // [direction][j * size + i]
+    // quarter[d]: the grid of direction d + n/2 (a quarter turn on) samples the same pixels
+    // as the grid of d, its row j being column size-1-j of d's grid. True for nearly every
+    // d; rounding ties at exact half pixels can break it, so it is checked point by point.
+    std::vector<bool> quarter;
 };
 
 RotGrids make_dft_grids(const Params& p, int stride) {
@@ -42,6 +46,16 @@ RotGrids make_dft_grids(const Params& p, int stride) {
             }
         }
     }
+    const int half = p.num_directions / 2;
+    g.quarter.assign(p.num_directions, false);
+    for (int d = 0; d < half; ++d) {
+        bool same = true;
+        for (int j = 0; j < g.size && same; ++j)
+            for (int i = 0; i < g.size && same; ++i)
+                same = g.offsets[d + half][j * g.size + i] ==
+                       g.offsets[d][i * g.size + (g.size - 1 - j)];
+        g.quarter[d] = same;
+    }
     return g;
 }
 
@@ -63,10 +77,16 @@ Axis block_axis(int len, const Params& p) {
 }
 
 bool low_contrast_window(const uint8_t* win, int stride, const Params& p) {
-    int hist[kImg6BitLimit] = {};
-    for (int y = 0; y < p.windowsize; ++y)
+    // Four partial histograms, so that runs of equal pixels do not chain their increments.
+    int part[4][kImg6BitLimit] = {};
+    for (int y = 0; y < p.windowsize; ++y) {
+        const uint8_t* row = win + static_cast<size_t>(y) * stride;
         for (int x = 0; x < p.windowsize; ++x)
-            ++hist[win[static_cast<size_t>(y) * stride + x] & (kImg6BitLimit - 1)];
+            ++part[x & 3][row[x] & (kImg6BitLimit - 1)];
+    }
+    int hist[kImg6BitLimit];
+    for (int v = 0; v < kImg6BitLimit; ++v)
+        hist[v] = part[0][v] + part[1][v] + part[2][v] + part[3][v];
     const int n = p.windowsize * p.windowsize;
     const int t = sround(trunc_prec(p.percentile_min_max / 100.0 * (n - 1)));
     int lo = 0, hi = kImg6BitLimit - 1, acc = 0;
@@ -90,7 +110,7 @@ bool low_contrast_window(const uint8_t* win, int stride, const Params& p) {
 
 struct DftTables {
     int waves = 0, size = 0;
-    std::vector<double> cos, sin; // [wave][j]
+    std::vector<double> cos, sin; // [j][wave], four waves
 };
 
 DftTables make_dft_tables(const Params& p) {
@@ -102,8 +122,8 @@ DftTables make_dft_tables(const Params& p) {
     for (int k = 0; k < t.waves; ++k) {
         const double freq = 2.0 * kPi * (k + 1) / t.size; // coefficients 1, 2, 3, 4
         for (int j = 0; j < t.size; ++j) {
-            t.cos[k * t.size + j] = std::cos(freq * j);
-            t.sin[k * t.size + j] = std::sin(freq * j);
+            t.cos[j * 4 + k] = std::cos(freq * j);
+            t.sin[j * 4 + k] = std::sin(freq * j);
         }
     }
     return t;
@@ -114,23 +134,44 @@ DftTables make_dft_tables(const Params& p) {
 int dft_direction(const uint8_t* win, const RotGrids& g, const DftTables& t, const Params& p) {
     const int nd = p.num_directions;
     std::array<std::array<double, 16>, 4> power{}; // [wave][direction]
-    double rows[64];
+    // Sums of the rotated grid rows of every direction. Where a quarter turn maps the grid
+    // onto itself, one pass over the pixels gives both directions (rows and columns).
+    double rows[16][24];
+    const int n = g.size, half = nd / 2;
+    int vals[24 * 24];
     for (int d = 0; d < nd; ++d) {
+        if (d >= half && g.quarter[d - half])
+            continue; // filled in with its partner below
         const int* off = g.offsets[d].data();
-        for (int j = 0; j < g.size; ++j) {
+        for (int k = 0; k < n * n; ++k)
+            vals[k] = win[off[k]];
+        for (int j = 0; j < n; ++j) {
             int sum = 0;
-            for (int i = 0; i < g.size; ++i)
-                sum += win[off[j * g.size + i]];
-            rows[j] = sum;
+            for (int i = 0; i < n; ++i)
+                sum += vals[j * n + i];
+            rows[d][j] = sum;
         }
-        for (int k = 0; k < t.waves; ++k) {
-            double cs = 0.0, sn = 0.0;
-            for (int j = 0; j < t.size; ++j) {
-                cs += rows[j] * t.cos[k * t.size + j];
-                sn += rows[j] * t.sin[k * t.size + j];
+        if (d < half && g.quarter[d]) {
+            int cols[24] = {};
+            for (int j = 0; j < n; ++j)
+                for (int i = 0; i < n; ++i)
+                    cols[i] += vals[j * n + i];
+            for (int j = 0; j < n; ++j)
+                rows[d + half][j] = cols[n - 1 - j];
+        }
+    }
+    for (int d = 0; d < nd; ++d) {
+        // The four waves accumulate side by side; each sum still runs over j in order,
+        // so the result is the same as one wave at a time.
+        double cs[4] = {}, sn[4] = {};
+        for (int j = 0; j < t.size; ++j) {
+            for (int k = 0; k < 4; ++k) {
+                cs[k] += rows[d][j] * t.cos[j * 4 + k];
+                sn[k] += rows[d][j] * t.sin[j * 4 + k];
             }
-            power[k][d] = cs * cs + sn * sn;
         }
+        for (int k = 0; k < t.waves; ++k)
+            power[k][d] = cs[k] * cs[k] + sn[k] * sn[k];
     }
     // Waves 1..3 (frequencies 2, 3, 4) compete; wave 0 is the low-frequency check.
     struct Wave {
