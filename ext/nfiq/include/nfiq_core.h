@@ -34,7 +34,7 @@ struct Result {
     int status = kInvalidArgument;
     int score = 0;        // 1..5 (0 only with kInvalidArgument)
     float confidence = 0; // activation of the winning output, 1.0 for statuses 1 and 2
-    Features features{};  // f1..f11 (all zero when the minutiae test stops early)
+    Features features{};  // f1..f11, also filled in with statuses 1 and 2 (zero without foreground)
     std::vector<Minutia> minutiae;
     int map_w = 0, map_h = 0;
     std::vector<int> quality_map; // levels 0..4, map_w × map_h, row-major

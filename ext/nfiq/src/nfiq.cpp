@@ -32,33 +32,36 @@ Result assess(const uint8_t* pixels, int width, int height, int ppi) {
     for (const lfs::Minutia& m : found)
         res.minutiae.push_back({m.x, m.y, m.direction, m.type, m.reliability});
 
+    // The features are filled in whenever there is foreground, also when a status below
+    // ends the scoring, so that callers can see why.
+    int levels[5] = {};
+    for (int q : res.quality_map)
+        ++levels[q];
+    const int foreground = static_cast<int>(res.quality_map.size()) - levels[0];
+    Features& f = res.features;
+    if (foreground > 0) {
+        f[0] = static_cast<float>(foreground);
+        f[1] = static_cast<float>(res.minutiae.size());
+        static constexpr double kThresholds[5] = {0.5, 0.6, 0.7, 0.8, 0.9};
+        for (int t = 0; t < 5; ++t) {
+            int count = 0;
+            for (const Minutia& m : res.minutiae)
+                count += m.reliability > kThresholds[t];
+            f[2 + t] = static_cast<float>(count);
+        }
+        for (int q = 1; q <= 4; ++q)
+            f[6 + q] = static_cast<float>(levels[q]) / static_cast<float>(foreground);
+    }
+
     // NIST tests the minutiae count before the foreground.
     if (res.minutiae.size() <= 5) {
         res.status = kFewMinutiae;
         return res;
     }
-    int levels[5] = {};
-    for (int q : res.quality_map)
-        ++levels[q];
-    const int foreground = static_cast<int>(res.quality_map.size()) - levels[0];
     if (foreground == 0) {
         res.status = kEmptyImage;
         return res;
     }
-
-    Features& f = res.features;
-    f[0] = static_cast<float>(foreground);
-    f[1] = static_cast<float>(res.minutiae.size());
-    static constexpr double kThresholds[5] = {0.5, 0.6, 0.7, 0.8, 0.9};
-    for (int t = 0; t < 5; ++t) {
-        int count = 0;
-        for (const Minutia& m : res.minutiae)
-            count += m.reliability > kThresholds[t];
-        f[2 + t] = static_cast<float>(count);
-    }
-    for (int q = 1; q <= 4; ++q)
-        f[6 + q] = static_cast<float>(levels[q]) / static_cast<float>(foreground);
-
     const NetOutput net = classify(f);
     res.status = kOk;
     res.score = net.score;
