@@ -1,0 +1,1 @@
+// Whole-detector comparison with NIST's minutiae of the fixture prints (added below).
