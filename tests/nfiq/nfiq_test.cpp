@@ -131,6 +131,7 @@ TEST(NfiqSynthetic, ScoresLikeNist) {
 struct Reference {
     std::string file;
     std::string nfiq; // "1".."5" or "refused" (NIST's tool rejects images below 256 pixels)
+    std::string confidence;
     std::vector<std::string> features; // f1..f11, "-" when NIST stopped early
 };
 
@@ -150,7 +151,7 @@ std::vector<Reference> load_reference() {
             col.push_back(c);
         if (col.size() < 16)
             continue;
-        refs.push_back({col[0], col[3], {col.begin() + 5, col.begin() + 16}});
+        refs.push_back({col[0], col[3], col[4], {col.begin() + 5, col.begin() + 16}});
     }
     return refs;
 }
@@ -201,8 +202,8 @@ TEST_F(NfiqReference, ScoresAgreeWithNist) {
         ++scored;
         const bool same = std::to_string(r.score) == ref.nfiq;
         agree += same;
-        std::printf("%-40s NIST %s  ours %d%s\n", ref.file.c_str(), ref.nfiq.c_str(), r.score,
-                    same ? "" : "   <-- differs");
+        std::printf("%-40s NIST %s (%s)  ours %d (%.2f)%s\n", ref.file.c_str(), ref.nfiq.c_str(),
+                    ref.confidence.c_str(), r.score, r.confidence, same ? "" : "   <-- differs");
         if (ref.features[0] == "-")
             continue;
         for (int i = 0; i < nfiq::kFeatures; ++i) {
