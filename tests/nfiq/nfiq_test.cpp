@@ -5,12 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -277,6 +279,28 @@ TEST(GbnfiqLibrary, GivesTheCoreScore) {
     const nfiq::Result r = nfiq::assess(px.data(), 320, 400);
     EXPECT_EQ(status, r.status);
     EXPECT_EQ(score, r.score);
+}
+
+// The library keeps no state between calls: concurrent calls give the single-call result.
+TEST(GbnfiqLibrary, ConcurrentCallsAgree) {
+    const std::vector<uint8_t> a = synthetic_print(false), b = synthetic_print(true);
+    int expected[2] = {0, 0};
+    GBNFIQ_GetImageQuality(a.data(), 320, 400, &expected[0], 0);
+    GBNFIQ_GetImageQuality(b.data(), 320, 400, &expected[1], 0);
+    std::vector<std::thread> threads;
+    std::atomic<int> mismatches{0};
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&, t] {
+            const auto& px = t % 2 ? b : a;
+            for (int k = 0; k < 3; ++k) {
+                int score = 0;
+                GBNFIQ_GetImageQuality(px.data(), 320, 400, &score, 0);
+                mismatches += score != expected[t % 2];
+            }
+        });
+    for (auto& th : threads)
+        th.join();
+    EXPECT_EQ(mismatches.load(), 0);
 }
 
 TEST(GbnfiqLibrary, ReportsVersion) {
