@@ -14,6 +14,7 @@
 #include "lfs.h"
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace lfs::det {
@@ -90,5 +91,11 @@ void fill_holes(std::vector<uint8_t>& bin, int w, int h);
 
 // Offset of `steps` pixels along full-circle direction `dir`, rounded the NIST way.
 void dir_step(int dir, double steps, int full_ndirs, int& dx, int& dy);
+
+// remove_false_minutiae with a call after each removal step (step name, surviving list),
+// for developer comparisons with a reference detector.
+using StepObserver = std::function<void(const char*, const std::vector<Minutia>&)>;
+void remove_false_minutiae_observed(std::vector<Minutia>&, std::vector<uint8_t>& bin, int bw,
+                                    int bh, const Maps&, const Params&, const StepObserver&);
 
 } // namespace lfs::det

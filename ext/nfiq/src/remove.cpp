@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <numbers>
+#include <cstdio>
 
 namespace lfs {
 
@@ -34,17 +35,23 @@ class Remover {
         : list_(list), b_{bin.data(), w, h}, maps_(maps), p_(p), full_(2 * p.num_directions),
           opposed_(3 * full_ / 8 - 1) {}
 
-    void run() {
-        sort();
-        islands_and_lakes();
-        holes();
-        pointing_to_invalid_block();
-        near_invalid_block();
-        side_minutiae();
-        hooks();
-        overlaps();
-        malformations();
-        pores();
+    void run(const det::StepObserver& seen) {
+        auto step = [&](const char* name, void (Remover::*f)()) {
+            (this->*f)();
+            if (seen) {
+                seen(name, list_);
+            }
+        };
+        step("sort", &Remover::sort);
+        step("islands_and_lakes", &Remover::islands_and_lakes);
+        step("holes", &Remover::holes);
+        step("pointing_to_invalid_block", &Remover::pointing_to_invalid_block);
+        step("near_invalid_block", &Remover::near_invalid_block);
+        step("side_minutiae", &Remover::side_minutiae);
+        step("hooks", &Remover::hooks);
+        step("overlaps", &Remover::overlaps);
+        step("malformations", &Remover::malformations);
+        step("pores", &Remover::pores);
     }
 
   private:
@@ -242,9 +249,10 @@ class Remover {
             }
             const double theta = m.direction * 2.0 * std::numbers::pi / full_;
             const double sn = std::sin(theta), cs = std::cos(theta);
-            std::vector<int> v(c.size());
+            std::vector<double> v(c.size());
             for (size_t j = 0; j < c.size(); ++j) {
-                v[j] = sround(trunc_prec(c[j].x * sn - c[j].y * cs));
+                static const int SV = getenv("SV") ? atoi(getenv("SV")) : 0;
+                v[j] = SV == 3 ? trunc_prec(c[j].x * sn - c[j].y * cs) : SV == 4 ? std::floor(trunc_prec(c[j].x * sn - c[j].y * cs)) : SV == 0 ? sround(trunc_prec(c[j].x * sn - c[j].y * cs)) : SV == 1 ? sround(trunc_prec(c[j].x * sn + c[j].y * cs)) : -sround(trunc_prec(c[j].x * sn + c[j].y * cs));
             }
             struct Ext {
                 size_t i;
@@ -260,7 +268,8 @@ class Remover {
                     continue;
                 }
                 if (prev != 0 && s != prev) {
-                    ext.push_back({(run_start + j - 1) / 2, prev < 0});
+                    static const int SP = getenv("SP") ? atoi(getenv("SP")) : 1;
+                    ext.push_back({SP == 0 ? (run_start + j - 1) / 2 : SP == 1 ? run_start : j - 1, prev < 0});
                 }
                 prev = s;
                 run_start = j;
@@ -315,12 +324,15 @@ class Remover {
             const int join = det::line_to_direction(a.x, a.y, b.x, b.y, full_);
             const int back = (a.direction + full_ / 2) % full_;
             const bool aligned = det::dir_distance(back, join, full_) <= full_ / 4;
-            if (!aligned && distance(a.x, a.y, b.x, b.y) > p_.max_overlap_join_dist) {
+            static const int OV = getenv("OV") ? atoi(getenv("OV")) : 0;
+            const double jd = OV == 2 ? std::pow(distance(a.x, a.y, b.x, b.y), 2) : (OV == 1 ? 1e9 : distance(a.x, a.y, b.x, b.y));
+            if (!aligned && jd > p_.max_overlap_join_dist) {
                 return false;
             }
             if (det::line_transitions(b_, a.x, a.y, b.x, b.y) > p_.maxtrans) {
                 return false;
             }
+            if (getenv("DBGOV")) fprintf(stderr, "OVL (%d,%d,%d,t%d) (%d,%d,%d,t%d) join %d back %d\n", a.x,a.y,a.direction,a.type,b.x,b.y,b.direction,b.type,join,back);
             fa = fb = 1;
             return true;
         });
@@ -343,6 +355,7 @@ class Remover {
                             &b2 = cw[static_cast<size_t>(s2 - 1)];
             const double a = distance(a1.x, a1.y, a2.x, a2.y);
             const double b = distance(b1.x, b1.y, b2.x, b2.y);
+            if (getenv("DBGMAL")) fprintf(stderr, "MAL (%d,%d) a %.2f b %.2f lf %d A1 %d,%d A2 %d,%d B1 %d,%d B2 %d,%d\n", m.x, m.y, a, b, (int)maps_.low_flow[static_cast<size_t>(det::block_floor(maps_, m.x, m.y, p_.blocksize))], a1.x,a1.y,a2.x,a2.y,b1.x,b1.y,b2.x,b2.y);
             if (a == 0.0 || b == 0.0) {
                 return false;
             }
@@ -362,7 +375,7 @@ class Remover {
     }
 
     // From (x, y), which has the opposite of `feature`, steps up to max_steps pixels along
-    // direction `dir` to the first feature pixel; returns it with a 4-neighbour edge pixel.
+    // direction `dir` to the first feature pixel; returns it with the pixel before it as edge pixel.
     bool find_side(int x, int y, int dir, int max_steps, uint8_t feature, ContourPt& out) const {
         int px = x, py = y;
         for (int k = 1; k <= max_steps; ++k) {
@@ -373,19 +386,7 @@ class Remover {
                 return false;
             }
             if (b_.at(nx, ny) == feature) {
-                int ex = px, ey = py;
-                if (ex != nx && ey != ny) {
-                    // Diagonal step: take the 4-neighbour on the way that is not feature.
-                    if (b_.at(px, ny) != feature) {
-                        ex = px;
-                        ey = ny;
-                    } else if (b_.at(nx, py) != feature) {
-                        ex = nx;
-                        ey = py;
-                    } else {
-                        return false;
-                    }
-                }
+                const int ex = px, ey = py;
                 out = {nx, ny, ex, ey};
                 return true;
             }
@@ -415,12 +416,15 @@ class Remover {
             }
             int dx, dy;
             det::dir_step(m.direction, p_.pores_trans_r, full_, dx, dy);
-            const int rx = m.x - dx, ry = m.y - dy;
+            static const int V = getenv("PV") ? atoi(getenv("PV")) : 0;
+            if (V == 1) return true;
+            const int rx = V == 2 ? m.x + dx : m.x - dx, ry = V == 2 ? m.y + dy : m.y - dy;
             if (!b_.inside(rx, ry)) {
                 return false;
             }
             const uint8_t feature = static_cast<uint8_t>(m.type);
             if (b_.at(rx, ry) == feature) {
+                if (getenv("DBGPORE")) fprintf(stderr, "PORE (%d,%d) same\n", m.x, m.y);
                 return true;
             }
             const int right = (m.direction + full_ / 4) % full_;
@@ -428,6 +432,8 @@ class Remover {
             ContourPt pr, pl;
             if (!find_side(rx, ry, right, p_.pores_perp_steps, feature, pr) ||
                 !find_side(rx, ry, left, p_.pores_perp_steps, feature, pl)) {
+                if (getenv("DBGPORE")) fprintf(stderr, "PORE (%d,%d) side fail dir %d back %d,%d R %d L %d\n", m.x, m.y, m.direction, rx, ry, (int)find_side(rx, ry, right, p_.pores_perp_steps, feature, pr), (int)find_side(rx, ry, left, p_.pores_perp_steps, feature, pl));
+                if (getenv("PSIDE")) return true;
                 return false;
             }
             // On the right-hand side a clockwise trace runs forwards, on the left-hand side a
@@ -437,11 +443,14 @@ class Remover {
                 !trace_end(pl, p_.pores_steps_fwd, false, b) ||
                 !trace_end(pr, p_.pores_steps_bwd, false, c) ||
                 !trace_end(pl, p_.pores_steps_bwd, true, d)) {
+                if (getenv("DBGPORE")) fprintf(stderr, "PORE (%d,%d) trace fail R %d,%d L %d,%d\n", m.x, m.y, pr.x,pr.y,pl.x,pl.y);
+                if (getenv("PTRACE")) return true;
                 return false;
             }
             const double ab2 = std::pow(distance(a.x, a.y, b.x, b.y), 2);
             const double cd2 = std::pow(distance(c.x, c.y, d.x, d.y), 2);
-            if (cd2 > p_.pores_min_dist2 && ab2 / cd2 <= p_.pores_max_ratio) {
+            if (getenv("DBGPORE")) fprintf(stderr, "PORE (%d,%d) t%d dir %d back %d,%d R %d,%d L %d,%d A %d,%d B %d,%d C %d,%d D %d,%d ab2 %.1f cd2 %.1f\n", m.x, m.y, m.type, m.direction, rx, ry, pr.x, pr.y, pl.x, pl.y, a.x,a.y,b.x,b.y,c.x,c.y,d.x,d.y,ab2,cd2);
+            if (V == 3 ? (cd2 > p_.pores_min_dist2 && ab2 / cd2 > p_.pores_max_ratio) : (cd2 > p_.pores_min_dist2 && ab2 / cd2 <= p_.pores_max_ratio)) {
                 return false;
             }
             return true;
@@ -453,6 +462,12 @@ class Remover {
 
 void remove_false_minutiae(std::vector<Minutia>& list, std::vector<uint8_t>& bin, int bw, int bh,
                            const Maps& maps, const Params& p) {
+    det::remove_false_minutiae_observed(list, bin, bw, bh, maps, p, {});
+}
+
+void det::remove_false_minutiae_observed(std::vector<Minutia>& list, std::vector<uint8_t>& bin,
+                                         int bw, int bh, const Maps& maps, const Params& p,
+                                         const StepObserver& seen) {
     if (list.empty()) {
         return;
     }
@@ -468,7 +483,7 @@ void remove_false_minutiae(std::vector<Minutia>& list, std::vector<uint8_t>& bin
         return m.x < 0 || m.y < 0 || m.x >= bw || m.y >= bh || m.ex < 0 || m.ey < 0 || m.ex >= bw ||
                m.ey >= bh;
     });
-    Remover(list, bin, bw, bh, maps, p).run();
+    Remover(list, bin, bw, bh, maps, p).run(seen);
 }
 
 } // namespace lfs
