@@ -76,17 +76,24 @@ Axis block_axis(int len, const Params& p) {
     return a;
 }
 
-bool low_contrast_window(const uint8_t* win, int stride, const Params& p) {
-    // Four partial histograms, so that runs of equal pixels do not chain their increments.
+using Histogram = std::array<int, kImg6BitLimit>;
+
+// Adds the 6-bit values of a w × h rectangle to hist. Four partial histograms keep runs of
+// equal pixels from chaining their increments.
+void add_histogram(const uint8_t* px, int stride, int w, int h, Histogram& hist) {
     int part[4][kImg6BitLimit] = {};
-    for (int y = 0; y < p.windowsize; ++y) {
-        const uint8_t* row = win + static_cast<size_t>(y) * stride;
-        for (int x = 0; x < p.windowsize; ++x)
+    for (int y = 0; y < h; ++y) {
+        const uint8_t* row = px + static_cast<size_t>(y) * stride;
+        for (int x = 0; x < w; ++x)
             ++part[x & 3][row[x] & (kImg6BitLimit - 1)];
     }
-    int hist[kImg6BitLimit];
     for (int v = 0; v < kImg6BitLimit; ++v)
-        hist[v] = part[0][v] + part[1][v] + part[2][v] + part[3][v];
+        hist[v] += part[0][v] + part[1][v] + part[2][v] + part[3][v];
+}
+
+// A window is low contrast when the spread between its lower and upper 10th percentile
+// grey levels is below the limit.
+bool low_contrast(const Histogram& hist, const Params& p) {
     const int n = p.windowsize * p.windowsize;
     const int t = sround(trunc_prec(p.percentile_min_max / 100.0 * (n - 1)));
     int lo = 0, hi = kImg6BitLimit - 1, acc = 0;
@@ -486,13 +493,32 @@ Maps make_maps(const PaddedImage& img, const Params& p) {
     const RotGrids grids = make_dft_grids(p, img.w);
     const DftTables tables = make_dft_tables(p);
     const Axis ax = block_axis(m.iw, p), ay = block_axis(m.ih, p);
+    // Windows of one block row mostly start on block boundaries: their histograms are
+    // sums of histograms of block-wide strips, computed once per block row.
+    const int sw = p.blocksize;
+    const int per_window = p.windowsize % sw == 0 ? p.windowsize / sw : 0;
+    const int nstrips = m.iw / sw;
+    std::vector<Histogram> strips(nstrips);
     for (int by = 0; by < m.mh; ++by) {
+        const uint8_t* row =
+            img.px.data() + static_cast<size_t>(ay.window[by] + img.pad) * img.w + img.pad;
+        for (int k = 0; k < nstrips && per_window; ++k) {
+            strips[k].fill(0);
+            add_histogram(row + k * sw, img.w, sw, p.windowsize, strips[k]);
+        }
         for (int bx = 0; bx < m.mw; ++bx) {
             const int i = by * m.mw + bx;
-            const uint8_t* win = img.px.data() +
-                                 static_cast<size_t>(ay.window[by] + img.pad) * img.w +
-                                 ax.window[bx] + img.pad;
-            if (low_contrast_window(win, img.w, p)) {
+            const int wx = ax.window[bx];
+            const uint8_t* win = row + wx;
+            Histogram hist{};
+            if (per_window && wx % sw == 0 && wx / sw + per_window <= nstrips) {
+                for (int k = wx / sw; k < wx / sw + per_window; ++k)
+                    for (int v = 0; v < kImg6BitLimit; ++v)
+                        hist[v] += strips[k][v];
+            } else {
+                add_histogram(win, img.w, p.windowsize, p.windowsize, hist);
+            }
+            if (low_contrast(hist, p)) {
                 m.low_contrast[i] = 1;
                 continue;
             }
