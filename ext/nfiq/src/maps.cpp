@@ -17,43 +17,53 @@ constexpr int kImg6BitLimit = 64;
 // Rotated sampling grids: for each direction, windowsize × windowsize pixel offsets
 // relative to the window origin in the padded image, stored row by row (one row of the
 // grid runs along the candidate ridge direction).
+// Rotated sampling grids: for each direction, windowsize × windowsize pixel offsets stored
+// row by row (one row of the grid runs along the candidate ridge direction). The offsets
+// index a small copy of the window and the margin its rotated grids reach beyond it, so
+// that all reads of one window stay within a few cache lines.
 struct RotGrids {
     int size = 0;
-    std::vector<std::vector<int>> offsets; // [direction][j * size + i]
+    int margin = 0; // pixels the grids reach beyond the window on any side
+    int stride = 0; // row length of the window copy: size + 2 · margin
+    std::vector<std::vector<uint16_t>> offsets; // [direction][j * size + i]
     // quarter[d]: the grid of direction d + n/2 (a quarter turn on) samples the same pixels
     // as the grid of d, its row j being column size-1-j of d's grid. True for nearly every
     // d; rounding ties at exact half pixels can break it, so it is checked point by point.
     std::vector<bool> quarter;
 };
 
-RotGrids make_dft_grids(const Params& p, int stride) {
+RotGrids make_dft_grids(const Params& p) {
     RotGrids g;
-    g.size = p.windowsize;
-    const double c = (p.windowsize - 1) / 2.0;
-    g.offsets.resize(p.num_directions);
+    const int n = g.size = p.windowsize;
+    const double c = (n - 1) / 2.0;
+    std::vector<std::vector<int>> xs(p.num_directions), ys(p.num_directions);
     for (int d = 0; d < p.num_directions; ++d) {
         const double theta = p.start_dir_angle + d * (kPi / p.num_directions);
         const double cs = std::cos(theta), sn = std::sin(theta);
-        auto& off = g.offsets[d];
-        off.resize(static_cast<size_t>(g.size) * g.size);
-        for (int j = 0; j < g.size; ++j) {
-            for (int i = 0; i < g.size; ++i) {
+        for (int j = 0; j < n; ++j) {
+            for (int i = 0; i < n; ++i) {
                 const double fx = c + (i - c) * cs - (j - c) * sn;
                 const double fy = c + (i - c) * sn + (j - c) * cs;
-                const int x = sround(trunc_prec(fx));
-                const int y = sround(trunc_prec(fy));
-                off[static_cast<size_t>(j) * g.size + i] = y * stride + x;
+                xs[d].push_back(sround(trunc_prec(fx)));
+                ys[d].push_back(sround(trunc_prec(fy)));
+                g.margin = std::max({g.margin, -xs[d].back(), -ys[d].back(), xs[d].back() - (n - 1),
+                                     ys[d].back() - (n - 1)});
             }
         }
     }
+    g.stride = n + 2 * g.margin;
+    g.offsets.resize(p.num_directions);
+    for (int d = 0; d < p.num_directions; ++d)
+        for (size_t k = 0; k < xs[d].size(); ++k)
+            g.offsets[d].push_back(
+                static_cast<uint16_t>((ys[d][k] + g.margin) * g.stride + xs[d][k] + g.margin));
     const int half = p.num_directions / 2;
     g.quarter.assign(p.num_directions, false);
     for (int d = 0; d < half; ++d) {
         bool same = true;
-        for (int j = 0; j < g.size && same; ++j)
-            for (int i = 0; i < g.size && same; ++i)
-                same = g.offsets[d + half][j * g.size + i] ==
-                       g.offsets[d][i * g.size + (g.size - 1 - j)];
+        for (int j = 0; j < n && same; ++j)
+            for (int i = 0; i < n && same; ++i)
+                same = g.offsets[d + half][j * n + i] == g.offsets[d][i * n + (n - 1 - j)];
         g.quarter[d] = same;
     }
     return g;
@@ -149,7 +159,7 @@ int dft_direction(const uint8_t* win, const RotGrids& g, const DftTables& t, con
     for (int d = 0; d < nd; ++d) {
         if (d >= half && g.quarter[d - half])
             continue; // filled in with its partner below
-        const int* off = g.offsets[d].data();
+        const uint16_t* off = g.offsets[d].data();
         for (int k = 0; k < n * n; ++k)
             vals[k] = win[off[k]];
         for (int j = 0; j < n; ++j) {
@@ -485,12 +495,21 @@ Maps make_maps(const PaddedImage& img, const Params& p) {
     m.low_contrast.assign(n, 0);
     m.low_flow.assign(n, 0);
     m.high_curve.assign(n, 0);
-    if (m.iw < p.windowsize + 1 || m.ih < p.windowsize + 1) {
+    // The DFT works on fixed-size arrays: at most 16 directions, 24-pixel windows, 4 waves.
+    const bool supported = p.num_directions <= 16 && p.num_directions % 2 == 0 &&
+                           p.windowsize <= 24 && p.num_dft_waves == 4;
+    if (!supported || m.iw < p.windowsize + 1 || m.ih < p.windowsize + 1) {
         m.low_contrast.assign(n, 1);
         return m;
     }
 
-    const RotGrids grids = make_dft_grids(p, img.w);
+    const RotGrids grids = make_dft_grids(p);
+    // The padding is sized so that the rotated grids of every window stay inside it.
+    if (grids.margin > img.pad) {
+        m.low_contrast.assign(n, 1);
+        return m;
+    }
+    std::vector<uint8_t> local(static_cast<size_t>(grids.stride) * grids.stride);
     const DftTables tables = make_dft_tables(p);
     const Axis ax = block_axis(m.iw, p), ay = block_axis(m.ih, p);
     // Windows of one block row mostly start on block boundaries: their histograms are
@@ -522,7 +541,11 @@ Maps make_maps(const PaddedImage& img, const Params& p) {
                 m.low_contrast[i] = 1;
                 continue;
             }
-            m.direction[i] = dft_direction(win, grids, tables, p);
+            const uint8_t* src = win - static_cast<ptrdiff_t>(grids.margin) * img.w - grids.margin;
+            for (int r = 0; r < grids.stride; ++r)
+                std::copy_n(src + static_cast<size_t>(r) * img.w, grids.stride,
+                            local.begin() + static_cast<ptrdiff_t>(r) * grids.stride);
+            m.direction[i] = dft_direction(local.data(), grids, tables, p);
             if (m.direction[i] == kInvalidDir)
                 m.low_flow[i] = 1;
         }
