@@ -17,30 +17,54 @@ constexpr int kImg6BitLimit = 64;
 // Rotated sampling grids: for each direction, windowsize × windowsize pixel offsets
 // relative to the window origin in the padded image, stored row by row (one row of the
 // grid runs along the candidate ridge direction).
+// Rotated sampling grids: for each direction, windowsize × windowsize pixel offsets stored
+// row by row (one row of the grid runs along the candidate ridge direction). The offsets
+// index a small copy of the window and the margin its rotated grids reach beyond it, so
+// that all reads of one window stay within a few cache lines.
 struct RotGrids {
     int size = 0;
-    std::vector<std::vector<int>> offsets; // [direction][j * size + i]
+    int margin = 0; // pixels the grids reach beyond the window on any side
+    int stride = 0; // row length of the window copy: size + 2 · margin
+    std::vector<std::vector<uint16_t>> offsets; // [direction][j * size + i]
+    // quarter[d]: the grid of direction d + n/2 (a quarter turn on) samples the same pixels
+    // as the grid of d, its row j being column size-1-j of d's grid. True for nearly every
+    // d; rounding ties at exact half pixels can break it, so it is checked point by point.
+    std::vector<bool> quarter;
 };
 
-RotGrids make_dft_grids(const Params& p, int stride) {
+RotGrids make_dft_grids(const Params& p) {
     RotGrids g;
-    g.size = p.windowsize;
-    const double c = (p.windowsize - 1) / 2.0;
-    g.offsets.resize(p.num_directions);
+    const int n = g.size = p.windowsize;
+    const double c = (n - 1) / 2.0;
+    std::vector<std::vector<int>> xs(p.num_directions), ys(p.num_directions);
     for (int d = 0; d < p.num_directions; ++d) {
         const double theta = p.start_dir_angle + d * (kPi / p.num_directions);
         const double cs = std::cos(theta), sn = std::sin(theta);
-        auto& off = g.offsets[d];
-        off.resize(static_cast<size_t>(g.size) * g.size);
-        for (int j = 0; j < g.size; ++j) {
-            for (int i = 0; i < g.size; ++i) {
+        for (int j = 0; j < n; ++j) {
+            for (int i = 0; i < n; ++i) {
                 const double fx = c + (i - c) * cs - (j - c) * sn;
                 const double fy = c + (i - c) * sn + (j - c) * cs;
-                const int x = sround(trunc_prec(fx));
-                const int y = sround(trunc_prec(fy));
-                off[static_cast<size_t>(j) * g.size + i] = y * stride + x;
+                xs[d].push_back(sround(trunc_prec(fx)));
+                ys[d].push_back(sround(trunc_prec(fy)));
+                g.margin = std::max({g.margin, -xs[d].back(), -ys[d].back(), xs[d].back() - (n - 1),
+                                     ys[d].back() - (n - 1)});
             }
         }
+    }
+    g.stride = n + 2 * g.margin;
+    g.offsets.resize(p.num_directions);
+    for (int d = 0; d < p.num_directions; ++d)
+        for (size_t k = 0; k < xs[d].size(); ++k)
+            g.offsets[d].push_back(
+                static_cast<uint16_t>((ys[d][k] + g.margin) * g.stride + xs[d][k] + g.margin));
+    const int half = p.num_directions / 2;
+    g.quarter.assign(p.num_directions, false);
+    for (int d = 0; d < half; ++d) {
+        bool same = true;
+        for (int j = 0; j < n && same; ++j)
+            for (int i = 0; i < n && same; ++i)
+                same = g.offsets[d + half][j * n + i] == g.offsets[d][i * n + (n - 1 - j)];
+        g.quarter[d] = same;
     }
     return g;
 }
@@ -62,11 +86,24 @@ Axis block_axis(int len, const Params& p) {
     return a;
 }
 
-bool low_contrast_window(const uint8_t* win, int stride, const Params& p) {
-    int hist[kImg6BitLimit] = {};
-    for (int y = 0; y < p.windowsize; ++y)
-        for (int x = 0; x < p.windowsize; ++x)
-            ++hist[win[static_cast<size_t>(y) * stride + x] & (kImg6BitLimit - 1)];
+using Histogram = std::array<int, kImg6BitLimit>;
+
+// Adds the 6-bit values of a w × h rectangle to hist. Four partial histograms keep runs of
+// equal pixels from chaining their increments.
+void add_histogram(const uint8_t* px, int stride, int w, int h, Histogram& hist) {
+    int part[4][kImg6BitLimit] = {};
+    for (int y = 0; y < h; ++y) {
+        const uint8_t* row = px + static_cast<size_t>(y) * stride;
+        for (int x = 0; x < w; ++x)
+            ++part[x & 3][row[x] & (kImg6BitLimit - 1)];
+    }
+    for (int v = 0; v < kImg6BitLimit; ++v)
+        hist[v] += part[0][v] + part[1][v] + part[2][v] + part[3][v];
+}
+
+// A window is low contrast when the spread between its lower and upper 10th percentile
+// grey levels is below the limit.
+bool low_contrast(const Histogram& hist, const Params& p) {
     const int n = p.windowsize * p.windowsize;
     const int t = sround(trunc_prec(p.percentile_min_max / 100.0 * (n - 1)));
     int lo = 0, hi = kImg6BitLimit - 1, acc = 0;
@@ -90,7 +127,7 @@ bool low_contrast_window(const uint8_t* win, int stride, const Params& p) {
 
 struct DftTables {
     int waves = 0, size = 0;
-    std::vector<double> cos, sin; // [wave][j]
+    std::vector<double> cos, sin; // [j][wave], four waves
 };
 
 DftTables make_dft_tables(const Params& p) {
@@ -102,8 +139,8 @@ DftTables make_dft_tables(const Params& p) {
     for (int k = 0; k < t.waves; ++k) {
         const double freq = 2.0 * kPi * (k + 1) / t.size; // coefficients 1, 2, 3, 4
         for (int j = 0; j < t.size; ++j) {
-            t.cos[k * t.size + j] = std::cos(freq * j);
-            t.sin[k * t.size + j] = std::sin(freq * j);
+            t.cos[j * 4 + k] = std::cos(freq * j);
+            t.sin[j * 4 + k] = std::sin(freq * j);
         }
     }
     return t;
@@ -114,23 +151,44 @@ DftTables make_dft_tables(const Params& p) {
 int dft_direction(const uint8_t* win, const RotGrids& g, const DftTables& t, const Params& p) {
     const int nd = p.num_directions;
     std::array<std::array<double, 16>, 4> power{}; // [wave][direction]
-    double rows[64];
+    // Sums of the rotated grid rows of every direction. Where a quarter turn maps the grid
+    // onto itself, one pass over the pixels gives both directions (rows and columns).
+    double rows[16][24];
+    const int n = g.size, half = nd / 2;
+    int vals[24 * 24];
     for (int d = 0; d < nd; ++d) {
-        const int* off = g.offsets[d].data();
-        for (int j = 0; j < g.size; ++j) {
+        if (d >= half && g.quarter[d - half])
+            continue; // filled in with its partner below
+        const uint16_t* off = g.offsets[d].data();
+        for (int k = 0; k < n * n; ++k)
+            vals[k] = win[off[k]];
+        for (int j = 0; j < n; ++j) {
             int sum = 0;
-            for (int i = 0; i < g.size; ++i)
-                sum += win[off[j * g.size + i]];
-            rows[j] = sum;
+            for (int i = 0; i < n; ++i)
+                sum += vals[j * n + i];
+            rows[d][j] = sum;
         }
-        for (int k = 0; k < t.waves; ++k) {
-            double cs = 0.0, sn = 0.0;
-            for (int j = 0; j < t.size; ++j) {
-                cs += rows[j] * t.cos[k * t.size + j];
-                sn += rows[j] * t.sin[k * t.size + j];
+        if (d < half && g.quarter[d]) {
+            int cols[24] = {};
+            for (int j = 0; j < n; ++j)
+                for (int i = 0; i < n; ++i)
+                    cols[i] += vals[j * n + i];
+            for (int j = 0; j < n; ++j)
+                rows[d + half][j] = cols[n - 1 - j];
+        }
+    }
+    for (int d = 0; d < nd; ++d) {
+        // The four waves accumulate side by side; each sum still runs over j in order,
+        // so the result is the same as one wave at a time.
+        double cs[4] = {}, sn[4] = {};
+        for (int j = 0; j < t.size; ++j) {
+            for (int k = 0; k < 4; ++k) {
+                cs[k] += rows[d][j] * t.cos[j * 4 + k];
+                sn[k] += rows[d][j] * t.sin[j * 4 + k];
             }
-            power[k][d] = cs * cs + sn * sn;
         }
+        for (int k = 0; k < t.waves; ++k)
+            power[k][d] = cs[k] * cs[k] + sn[k] * sn[k];
     }
     // Waves 1..3 (frequencies 2, 3, 4) compete; wave 0 is the low-frequency check.
     struct Wave {
@@ -437,25 +495,57 @@ Maps make_maps(const PaddedImage& img, const Params& p) {
     m.low_contrast.assign(n, 0);
     m.low_flow.assign(n, 0);
     m.high_curve.assign(n, 0);
-    if (m.iw < p.windowsize + 1 || m.ih < p.windowsize + 1) {
+    // The DFT works on fixed-size arrays: at most 16 directions, 24-pixel windows, 4 waves.
+    const bool supported = p.num_directions <= 16 && p.num_directions % 2 == 0 &&
+                           p.windowsize <= 24 && p.num_dft_waves == 4;
+    if (!supported || m.iw < p.windowsize + 1 || m.ih < p.windowsize + 1) {
         m.low_contrast.assign(n, 1);
         return m;
     }
 
-    const RotGrids grids = make_dft_grids(p, img.w);
+    const RotGrids grids = make_dft_grids(p);
+    // The padding is sized so that the rotated grids of every window stay inside it.
+    if (grids.margin > img.pad) {
+        m.low_contrast.assign(n, 1);
+        return m;
+    }
+    std::vector<uint8_t> local(static_cast<size_t>(grids.stride) * grids.stride);
     const DftTables tables = make_dft_tables(p);
     const Axis ax = block_axis(m.iw, p), ay = block_axis(m.ih, p);
+    // Windows of one block row mostly start on block boundaries: their histograms are
+    // sums of histograms of block-wide strips, computed once per block row.
+    const int sw = p.blocksize;
+    const int per_window = p.windowsize % sw == 0 ? p.windowsize / sw : 0;
+    const int nstrips = m.iw / sw;
+    std::vector<Histogram> strips(nstrips);
     for (int by = 0; by < m.mh; ++by) {
+        const uint8_t* row =
+            img.px.data() + static_cast<size_t>(ay.window[by] + img.pad) * img.w + img.pad;
+        for (int k = 0; k < nstrips && per_window; ++k) {
+            strips[k].fill(0);
+            add_histogram(row + k * sw, img.w, sw, p.windowsize, strips[k]);
+        }
         for (int bx = 0; bx < m.mw; ++bx) {
             const int i = by * m.mw + bx;
-            const uint8_t* win = img.px.data() +
-                                 static_cast<size_t>(ay.window[by] + img.pad) * img.w +
-                                 ax.window[bx] + img.pad;
-            if (low_contrast_window(win, img.w, p)) {
+            const int wx = ax.window[bx];
+            const uint8_t* win = row + wx;
+            Histogram hist{};
+            if (per_window && wx % sw == 0 && wx / sw + per_window <= nstrips) {
+                for (int k = wx / sw; k < wx / sw + per_window; ++k)
+                    for (int v = 0; v < kImg6BitLimit; ++v)
+                        hist[v] += strips[k][v];
+            } else {
+                add_histogram(win, img.w, p.windowsize, p.windowsize, hist);
+            }
+            if (low_contrast(hist, p)) {
                 m.low_contrast[i] = 1;
                 continue;
             }
-            m.direction[i] = dft_direction(win, grids, tables, p);
+            const uint8_t* src = win - static_cast<ptrdiff_t>(grids.margin) * img.w - grids.margin;
+            for (int r = 0; r < grids.stride; ++r)
+                std::copy_n(src + static_cast<size_t>(r) * img.w, grids.stride,
+                            local.begin() + static_cast<ptrdiff_t>(r) * grids.stride);
+            m.direction[i] = dft_direction(local.data(), grids, tables, p);
             if (m.direction[i] == kInvalidDir)
                 m.low_flow[i] = 1;
         }
