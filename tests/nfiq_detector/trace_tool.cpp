@@ -20,7 +20,9 @@ bool near(const lfs::Minutia& m, int x, int y, int tol) {
     return std::abs(m.x - x) <= tol && std::abs(m.y - y) <= tol;
 }
 
-int to_xyt(int d) { return ((8 - d) % 32 + 32) % 32 * 45 / 8; }
+int to_xyt(int d) {
+    return ((8 - d) % 32 + 32) % 32 * 45 / 8;
+}
 
 } // namespace
 
@@ -50,7 +52,9 @@ int main(int argc, char** argv) {
     stages.emplace_back("detected", found);
     lfs::det::remove_false_minutiae_observed(
         found, bin, img.width, img.height, maps, p,
-        [&](const char* step, const std::vector<lfs::Minutia>& l) { stages.emplace_back(step, l); });
+        [&](const char* step, const std::vector<lfs::Minutia>& l) {
+            stages.emplace_back(step, l);
+        });
     for (const Xyt& t : theirs) {
         std::string last = "never detected";
         for (const auto& [name, list] : stages) {
@@ -66,8 +70,8 @@ int main(int argc, char** argv) {
         }
         if (last != stages.back().first) {
             const int blk = maps.block_at(t.x, t.y);
-            std::printf("missing (%d,%d,%d) last seen: %s  [block dir %d lf %d hc %d]\n", t.x,
-                        t.y, t.theta, last.c_str(), maps.direction[blk], maps.low_flow[blk],
+            std::printf("missing (%d,%d,%d) last seen: %s  [block dir %d lf %d hc %d]\n", t.x, t.y,
+                        t.theta, last.c_str(), maps.direction[blk], maps.low_flow[blk],
                         maps.high_curve[blk]);
         }
     }
@@ -78,12 +82,26 @@ int main(int argc, char** argv) {
         }
         if (!known) {
             const int blk = maps.block_at(m.x, m.y);
-            std::printf("extra (%d,%d,%d) %s id %d  [lf %d hc %d]\n", m.x, m.y,
-                        to_xyt(m.direction), m.type ? "end" : "bif", m.feature_id,
-                        maps.low_flow[blk], maps.high_curve[blk]);
+            std::printf("extra (%d,%d,%d) %s id %d  [lf %d hc %d]\n", m.x, m.y, to_xyt(m.direction),
+                        m.type ? "end" : "bif", m.feature_id, maps.low_flow[blk],
+                        maps.high_curve[blk]);
         }
     }
     std::printf("nist %zu ours %zu\n", theirs.size(), found.size());
+    if (const char* st = std::getenv("NFIQ_STAGE")) {
+        for (const auto& [name, list] : stages) {
+            if (name == st) {
+                for (const auto& m : list) {
+                    std::printf("final %d %d %d %d %d\n", m.x, m.y, m.direction, m.type,
+                                m.feature_id);
+                }
+            }
+        }
+    } else if (std::getenv("NFIQ_LIST")) {
+        for (const auto& m : found) {
+            std::printf("final %d %d %d %d %d\n", m.x, m.y, m.direction, m.type, m.feature_id);
+        }
+    }
     // NFIQ_DUMP=x,y: the binary image before removal around (x, y) with the candidates after
     // detection (lower case: e ending, b bifurcation) and NIST's minutiae (N).
     if (const char* dump = std::getenv("NFIQ_DUMP")) {
@@ -117,8 +135,8 @@ int main(int argc, char** argv) {
         for (const auto& m : cand) {
             if (std::abs(m.x - cx) <= 20 && std::abs(m.y - cy) <= 12) {
                 std::printf("cand (%d,%d) dir %d xyt %d %s id %d edge (%d,%d)\n", m.x, m.y,
-                            m.direction, to_xyt(m.direction), m.type ? "end" : "bif",
-                            m.feature_id, m.ex, m.ey);
+                            m.direction, to_xyt(m.direction), m.type ? "end" : "bif", m.feature_id,
+                            m.ex, m.ey);
             }
         }
         for (const auto& [name, list] : stages) {

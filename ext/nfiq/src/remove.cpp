@@ -8,7 +8,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <numbers>
-#include <cstdio>
 
 namespace lfs {
 
@@ -249,17 +248,20 @@ class Remover {
             }
             const double theta = m.direction * 2.0 * std::numbers::pi / full_;
             const double sn = std::sin(theta), cs = std::cos(theta);
-            std::vector<double> v(c.size());
+            std::vector<int> v(c.size());
             for (size_t j = 0; j < c.size(); ++j) {
-                static const int SV = getenv("SV") ? atoi(getenv("SV")) : 0;
-                v[j] = SV == 3 ? trunc_prec(c[j].x * sn - c[j].y * cs) : SV == 4 ? std::floor(trunc_prec(c[j].x * sn - c[j].y * cs)) : SV == 0 ? sround(trunc_prec(c[j].x * sn - c[j].y * cs)) : SV == 1 ? sround(trunc_prec(c[j].x * sn + c[j].y * cs)) : -sround(trunc_prec(c[j].x * sn + c[j].y * cs));
+                v[j] = sround(trunc_prec(c[j].x * sn - c[j].y * cs));
             }
-            struct Ext {
-                size_t i;
-                bool is_min;
+            // Turning points of the profile. A turn on a flat run a..b is placed at
+            // (a + b - 1) / 2, which for a sharp turn (a == b) is the point just before it:
+            // that is where NIST's detector puts it. Flat runs inside a rising or falling
+            // stretch are no turning points.
+            struct Turn {
+                size_t at;
+                int value;
             };
-            std::vector<Ext> ext;
-            // A turning point on a flat run is placed in the middle of the run.
+            std::vector<Turn> minima;
+            std::vector<bool> turns;
             int prev = 0;
             size_t run_start = 0;
             for (size_t j = 1; j < v.size(); ++j) {
@@ -268,17 +270,20 @@ class Remover {
                     continue;
                 }
                 if (prev != 0 && s != prev) {
-                    static const int SP = getenv("SP") ? atoi(getenv("SP")) : 1;
-                    ext.push_back({SP == 0 ? (run_start + j - 1) / 2 : SP == 1 ? run_start : j - 1, prev < 0});
+                    const size_t a = run_start, b = j - 1;
+                    turns.push_back(prev < 0);
+                    if (prev < 0) {
+                        minima.push_back({(a + b - 1) / 2, v[a]});
+                    }
                 }
                 prev = s;
                 run_start = j;
             }
             size_t to;
-            if (ext.size() == 1 && ext[0].is_min) {
-                to = ext[0].i;
-            } else if (ext.size() == 3 && ext[0].is_min && !ext[1].is_min && ext[2].is_min) {
-                to = v[ext[2].i] < v[ext[0].i] ? ext[2].i : ext[0].i;
+            if (turns.size() == 1 && turns[0]) {
+                to = minima[0].at;
+            } else if (turns.size() == 3 && turns[0] && !turns[1] && turns[2]) {
+                to = minima[1].value < minima[0].value ? minima[1].at : minima[0].at;
             } else {
                 return false;
             }
@@ -324,15 +329,12 @@ class Remover {
             const int join = det::line_to_direction(a.x, a.y, b.x, b.y, full_);
             const int back = (a.direction + full_ / 2) % full_;
             const bool aligned = det::dir_distance(back, join, full_) <= full_ / 4;
-            static const int OV = getenv("OV") ? atoi(getenv("OV")) : 0;
-            const double jd = OV == 2 ? std::pow(distance(a.x, a.y, b.x, b.y), 2) : (OV == 1 ? 1e9 : distance(a.x, a.y, b.x, b.y));
-            if (!aligned && jd > p_.max_overlap_join_dist) {
+            if (!aligned && distance(a.x, a.y, b.x, b.y) > p_.max_overlap_join_dist) {
                 return false;
             }
             if (det::line_transitions(b_, a.x, a.y, b.x, b.y) > p_.maxtrans) {
                 return false;
             }
-            if (getenv("DBGOV")) fprintf(stderr, "OVL (%d,%d,%d,t%d) (%d,%d,%d,t%d) join %d back %d\n", a.x,a.y,a.direction,a.type,b.x,b.y,b.direction,b.type,join,back);
             fa = fb = 1;
             return true;
         });
@@ -355,7 +357,6 @@ class Remover {
                             &b2 = cw[static_cast<size_t>(s2 - 1)];
             const double a = distance(a1.x, a1.y, a2.x, a2.y);
             const double b = distance(b1.x, b1.y, b2.x, b2.y);
-            if (getenv("DBGMAL")) fprintf(stderr, "MAL (%d,%d) a %.2f b %.2f lf %d A1 %d,%d A2 %d,%d B1 %d,%d B2 %d,%d\n", m.x, m.y, a, b, (int)maps_.low_flow[static_cast<size_t>(det::block_floor(maps_, m.x, m.y, p_.blocksize))], a1.x,a1.y,a2.x,a2.y,b1.x,b1.y,b2.x,b2.y);
             if (a == 0.0 || b == 0.0) {
                 return false;
             }
@@ -375,7 +376,8 @@ class Remover {
     }
 
     // From (x, y), which has the opposite of `feature`, steps up to max_steps pixels along
-    // direction `dir` to the first feature pixel; returns it with the pixel before it as edge pixel.
+    // direction `dir` to the first feature pixel; returns it with the pixel before it as edge
+    // pixel.
     bool find_side(int x, int y, int dir, int max_steps, uint8_t feature, ContourPt& out) const {
         int px = x, py = y;
         for (int k = 1; k <= max_steps; ++k) {
@@ -416,15 +418,12 @@ class Remover {
             }
             int dx, dy;
             det::dir_step(m.direction, p_.pores_trans_r, full_, dx, dy);
-            static const int V = getenv("PV") ? atoi(getenv("PV")) : 0;
-            if (V == 1) return true;
-            const int rx = V == 2 ? m.x + dx : m.x - dx, ry = V == 2 ? m.y + dy : m.y - dy;
+            const int rx = m.x - dx, ry = m.y - dy;
             if (!b_.inside(rx, ry)) {
                 return false;
             }
             const uint8_t feature = static_cast<uint8_t>(m.type);
             if (b_.at(rx, ry) == feature) {
-                if (getenv("DBGPORE")) fprintf(stderr, "PORE (%d,%d) same\n", m.x, m.y);
                 return true;
             }
             const int right = (m.direction + full_ / 4) % full_;
@@ -432,8 +431,6 @@ class Remover {
             ContourPt pr, pl;
             if (!find_side(rx, ry, right, p_.pores_perp_steps, feature, pr) ||
                 !find_side(rx, ry, left, p_.pores_perp_steps, feature, pl)) {
-                if (getenv("DBGPORE")) fprintf(stderr, "PORE (%d,%d) side fail dir %d back %d,%d R %d L %d\n", m.x, m.y, m.direction, rx, ry, (int)find_side(rx, ry, right, p_.pores_perp_steps, feature, pr), (int)find_side(rx, ry, left, p_.pores_perp_steps, feature, pl));
-                if (getenv("PSIDE")) return true;
                 return false;
             }
             // On the right-hand side a clockwise trace runs forwards, on the left-hand side a
@@ -443,14 +440,11 @@ class Remover {
                 !trace_end(pl, p_.pores_steps_fwd, false, b) ||
                 !trace_end(pr, p_.pores_steps_bwd, false, c) ||
                 !trace_end(pl, p_.pores_steps_bwd, true, d)) {
-                if (getenv("DBGPORE")) fprintf(stderr, "PORE (%d,%d) trace fail R %d,%d L %d,%d\n", m.x, m.y, pr.x,pr.y,pl.x,pl.y);
-                if (getenv("PTRACE")) return true;
                 return false;
             }
             const double ab2 = std::pow(distance(a.x, a.y, b.x, b.y), 2);
             const double cd2 = std::pow(distance(c.x, c.y, d.x, d.y), 2);
-            if (getenv("DBGPORE")) fprintf(stderr, "PORE (%d,%d) t%d dir %d back %d,%d R %d,%d L %d,%d A %d,%d B %d,%d C %d,%d D %d,%d ab2 %.1f cd2 %.1f\n", m.x, m.y, m.type, m.direction, rx, ry, pr.x, pr.y, pl.x, pl.y, a.x,a.y,b.x,b.y,c.x,c.y,d.x,d.y,ab2,cd2);
-            if (V == 3 ? (cd2 > p_.pores_min_dist2 && ab2 / cd2 > p_.pores_max_ratio) : (cd2 > p_.pores_min_dist2 && ab2 / cd2 <= p_.pores_max_ratio)) {
+            if (cd2 > p_.pores_min_dist2 && ab2 / cd2 <= p_.pores_max_ratio) {
                 return false;
             }
             return true;
