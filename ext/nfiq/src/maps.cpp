@@ -14,9 +14,6 @@ constexpr double kPi = std::numbers::pi;
 constexpr double kMinPowerSum = 10.0;
 constexpr int kImg6BitLimit = 64;
 
-// Rotated sampling grids: for each direction, windowsize × windowsize pixel offsets
-// relative to the window origin in the padded image, stored row by row (one row of the
-// grid runs along the candidate ridge direction).
 // Rotated sampling grids: for each direction, windowsize × windowsize pixel offsets stored
 // row by row (one row of the grid runs along the candidate ridge direction). The offsets
 // index a small copy of the window and the margin its rotated grids reach beyond it, so
@@ -147,7 +144,7 @@ DftTables make_dft_tables(const Params& p) {
 }
 
 // Direction of one window, or kInvalidDir when neither the primary nor the fork test
-// accepts one.
+// accepts one. win is the window copy the grid offsets index (window plus margin).
 int dft_direction(const uint8_t* win, const RotGrids& g, const DftTables& t, const Params& p) {
     const int nd = p.num_directions;
     std::array<std::array<double, 16>, 4> power{}; // [wave][direction]
