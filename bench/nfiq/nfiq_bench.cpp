@@ -1,8 +1,8 @@
 // Time to score a fixture print, and of its stages (maps, binarisation, detection with
-// removal), against a fixed baseline workload measured in
-// the same run: a plain 24 × 24 box mean at every 8th pixel of a 500 × 500 image, about
-// the memory traffic of one pass of block windows. The ratios printed at the end are what
-// to compare between machines; "ms per 500x500" scales each print by its pixel count.
+// removal), against a fixed baseline workload measured in the same run: a plain 24 × 24
+// box mean at every 8th pixel of a 500 × 500 image, about the memory traffic of one pass
+// of block windows. The ratios printed at the end are what to compare between machines;
+// "ms per 500x500" scales each print by its pixel count.
 #include "internal.h"
 #include "nfiq_bmp.h"
 #include "nfiq_core.h"
