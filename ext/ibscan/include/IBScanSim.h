@@ -59,7 +59,9 @@ IBSU_API int IBSIM_AdvanceTime(int ms);
 IBSU_API int IBSIM_GetTime(int64_t* pMs);
 
 /* Waits until every event raised so far has been delivered and no handler runs (and, with
- * the immediate clock, until no timed action is left). Refused inside a handler. */
+ * the immediate clock, until no timed action is left). Refused inside a handler. Call it
+ * (and IBSIM_Reset, which waits for a running handler) only from a thread that no handler
+ * waits for: a handler blocked on the caller would never return. */
 IBSU_API int IBSIM_WaitIdle(void);
 
 /* Attaches a scanner now (IBSU_EVENT_DEVICE_COUNT follows) and returns its id. Null texts

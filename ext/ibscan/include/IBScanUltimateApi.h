@@ -262,7 +262,7 @@ enum IBSU_ClientWindowPropertyId {
     IBSU_WINDOW_PROPERTY_ROLL_GUIDE_LINE = 1,   /* "TRUE"/"FALSE" */
     IBSU_WINDOW_PROPERTY_DISP_INVALID_AREA = 2, /* "TRUE"/"FALSE": mark the invalid area */
     IBSU_WINDOW_PROPERTY_SCALE_FACTOR = 3,      /* read-only: image-to-window scale, with
-                                                   '.' as decimal separator, e.g. "0.5504" */
+                                                   '.' and six decimals, e.g. "0.550400" */
     IBSU_WINDOW_PROPERTY_LEFT_MARGIN = 4,       /* read-only: x of the image's left edge */
     IBSU_WINDOW_PROPERTY_TOP_MARGIN = 5,        /* read-only: y of the image's top edge */
     IBSU_WINDOW_PROPERTY_IMAGE_WIDTH = 6,       /* read-only: image width in pixels */
@@ -357,7 +357,7 @@ IBSU_API int IBSU_ModifyOverlayQuadrangle(int handle, int overlayHandle, int x1,
 
 /* Client window properties (ids above). pPropertyValue must hold at least
  * IBSU_PROPERTY_BUFFER_SIZE bytes; the text is zero-terminated. Before
- * IBSU_CreateClientWindow the window is 0 x 0: scale "0", margins "0". */
+ * IBSU_CreateClientWindow the window is 0 x 0: scale "0.000000", margins "0". */
 IBSU_API int IBSU_GetClientWindowProperty(int handle, int propertyId, char* pPropertyValue);
 IBSU_API int IBSU_SetClientDisplayProperty(int handle, int propertyId, const char* propertyValue);
 

@@ -65,11 +65,11 @@ Box renderPrintInto(unsigned seed, int w, int h, uint8_t* pixels, int pitch) {
     const double ey = h * 0.5 + rng.uniform(-0.03, 0.03) * h;
     const double cx = ex + rng.uniform(-0.15, 0.15) * ea; // core of the loop
     const double cy = ey - eb * rng.uniform(0.05, 0.25);
-    const double period = rng.uniform(8.5, 9.6);
-    const double squash = rng.uniform(1.1, 1.35);
-    const double droop = rng.uniform(0.25, 0.45);
-    const double warpA = rng.uniform(2.0, 6.0), warpF = rng.uniform(0.012, 0.03);
-    const double warpP = rng.uniform(0.0, 6.28);
+    const double period = rng.uniform(8.6, 9.4);
+    // Slow waves displace the rings, so that ridges wander as on a finger.
+    const double warpA = rng.uniform(5.0, 10.0), warpB = rng.uniform(5.0, 10.0);
+    const double warpF = rng.uniform(0.025, 0.045), warpG = rng.uniform(0.025, 0.045);
+    const double warpP = rng.uniform(0.0, 6.28), warpQ = rng.uniform(0.0, 6.28);
     const double twoPi = 6.283185307179586;
     Box box;
     box.x0 = std::max(0, static_cast<int>(std::floor(ex - ea)));
@@ -84,12 +84,11 @@ Box renderPrintInto(unsigned seed, int w, int h, uint8_t* pixels, int pitch) {
             const double t = nx * nx + ny * ny;
             if (t >= 1.0)
                 continue;
-            const double dx = x - cx, dy = y - cy;
-            double r = std::sqrt(dx * dx + dy * dy * squash * squash);
-            // Below the core the rings open downwards into a loop.
-            if (dy > 0)
-                r += droop * dy;
-            r += warpA * std::sin(warpF * (x + 0.6 * y) + warpP);
+            const double dx = x - cx + warpA * std::sin(warpF * y + warpP);
+            const double dy = y - cy + warpB * std::sin(warpG * x + warpQ);
+            // Rings squeezed above the core and drawn out below it: a loop-like whorl.
+            const double stretch = 1.15 - 0.3 / (1.0 + std::exp(-dy / 60.0));
+            const double r = std::sqrt(dx * dx + dy * dy * stretch * stretch);
             const double v = 150.0 - 105.0 * std::cos(twoPi * r / period);
             const double edge = std::min(1.0, (1.0 - t) * 8.0);
             const int noise = static_cast<int>(hash2(x, y, seed) % 17) - 8;

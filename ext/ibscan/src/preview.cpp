@@ -11,6 +11,7 @@
 #include <QPolygon>
 #include <QWidget>
 
+#include <algorithm>
 #include <map>
 #include <mutex>
 #include <set>
@@ -33,11 +34,7 @@ class PreviewWidget : public QWidget {
 
     void setModel(DisplayModel m) {
         model_ = std::move(m);
-        if (model_.image && model_.image->width > 0)
-            picture_ = QImage(model_.image->pixels.data(), model_.image->width,
-                              model_.image->height, model_.image->width, QImage::Format_Grayscale8);
-        else
-            picture_ = QImage();
+        picture_ = scaled(model_);
         update();
     }
 
@@ -45,12 +42,8 @@ class PreviewWidget : public QWidget {
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
         p.fillRect(rect(), toColor(model_.background));
-        if (!picture_.isNull() && model_.scale > 0) {
-            const QRectF target(model_.left, model_.top, picture_.width() * model_.scale,
-                                picture_.height() * model_.scale);
-            p.setRenderHint(QPainter::SmoothPixmapTransform);
-            p.drawImage(target, picture_);
-        }
+        if (!picture_.isNull())
+            p.drawImage(QPoint(model_.left, model_.top), picture_);
         drawText(p, model_.clientText);
         for (const auto& t : model_.texts)
             drawText(p, t);
@@ -69,6 +62,38 @@ class PreviewWidget : public QWidget {
     }
 
   private:
+    // The image shrunk (or grown) to its place by averaging the source pixels that each
+    // target pixel covers, straight into the painter's own format: Qt's scaling and format
+    // conversion of big images would run on its thread pool.
+    static QImage scaled(const DisplayModel& m) {
+        if (!m.image || m.image->width <= 0 || m.image->height <= 0 || !(m.scale > 0))
+            return {};
+        const Frame& f = *m.image;
+        const int tw = std::max(1, static_cast<int>(f.width * m.scale));
+        const int th = std::max(1, static_cast<int>(f.height * m.scale));
+        QImage out(tw, th, QImage::Format_RGB32);
+        for (int ty = 0; ty < th; ++ty) {
+            const int y0 = static_cast<int>(static_cast<int64_t>(ty) * f.height / th);
+            const int y1 =
+                std::max(y0 + 1, static_cast<int>(static_cast<int64_t>(ty + 1) * f.height / th));
+            auto* row = reinterpret_cast<QRgb*>(out.scanLine(ty));
+            for (int tx = 0; tx < tw; ++tx) {
+                const int x0 = static_cast<int>(static_cast<int64_t>(tx) * f.width / tw);
+                const int x1 =
+                    std::max(x0 + 1, static_cast<int>(static_cast<int64_t>(tx + 1) * f.width / tw));
+                unsigned sum = 0;
+                for (int y = y0; y < y1; ++y) {
+                    const uint8_t* src = f.pixels.data() + static_cast<std::size_t>(y) * f.width;
+                    for (int x = x0; x < x1; ++x)
+                        sum += src[x];
+                }
+                const int g = static_cast<int>(sum / static_cast<unsigned>((y1 - y0) * (x1 - x0)));
+                row[tx] = qRgb(g, g, g);
+            }
+        }
+        return out;
+    }
+
     static void drawText(QPainter& p, const OverlayText& t) {
         if (t.text.empty())
             return;
@@ -82,7 +107,7 @@ class PreviewWidget : public QWidget {
     }
 
     DisplayModel model_;
-    QImage picture_; // views model_.image's pixels
+    QImage picture_; // the image at its size on screen
 };
 
 std::mutex gMutex;

@@ -951,6 +951,7 @@ class Sim {
     void applyScenarioLocked(Scenario sc) {
         ++gen_;
         queue_.clear();
+        delivered_ = enqueued_; // the dropped events count as handled
         timed_.clear();
         for (auto& [h, d] : devices_)
             if (d->hasWindow && gHooks.load())
