@@ -1,0 +1,223 @@
+// SDK event handlers of the capture window. They run on the SDK's event threads, each holding
+// CallbackLock for its whole body. They touch no widget: text for the window and everything
+// that paints, beeps or changes the list is posted to the GUI thread.
+#include "IntegratedBiometrics.h"
+
+#include <IBScanUltimateApi.h>
+
+#include <QCoreApplication>
+#include <QFile>
+
+#include <cmath>
+
+namespace {
+
+// A client-window property as text ("" when it cannot be read).
+QString WindowProperty(int handle, int id) {
+    char buffer[IBSU_PROPERTY_BUFFER_SIZE] = {};
+    if (IBSU_GetClientWindowProperty(handle, id, buffer) != IBSU_STATUS_OK)
+        return QString();
+    buffer[IBSU_PROPERTY_BUFFER_SIZE - 1] = 0;
+    return QString::fromLatin1(buffer);
+}
+
+QString Label(int imageType) {
+    switch (imageType) {
+    case 1:
+        return QStringLiteral("-- Dedo rodado --");
+    case 2:
+        return QStringLiteral("-- Dedo plano --");
+    case 3:
+        return QStringLiteral("-- Flat two fingers --");
+    case 4:
+        return QStringLiteral("-- Flat 4 fingers --");
+    default:
+        return QStringLiteral("-- Unknown --");
+    }
+}
+
+int TruncToInt(double v) {
+    if (!std::isfinite(v))
+        return 0;
+    return static_cast<int>(std::clamp(std::trunc(v), -1e9, 1e9));
+}
+
+} // namespace
+
+#define CAPTURE_HANDLER_BEGIN                                                                      \
+    if (!context)                                                                                  \
+        return;                                                                                    \
+    std::lock_guard lock(CallbackLock);                                                            \
+    TFIntegratedBiometrics* w = FromContext(context);                                              \
+    if (!w)                                                                                        \
+        return;
+
+void TFIntegratedBiometrics::DeviceCountCallback(int, void* context) {
+    CAPTURE_HANDLER_BEGIN
+    w->Post(UM_REFRESH_DEVICES);
+}
+
+void TFIntegratedBiometrics::ScannerLostCallback(int, void* context) {
+    CAPTURE_HANDLER_BEGIN
+    w->Post(UM_SCANNER_LOST);
+}
+
+void TFIntegratedBiometrics::PreviewCallback(int, void* context, IBSU_ImageData) {
+    CAPTURE_HANDLER_BEGIN
+    // The SDK draws the preview itself.
+}
+
+void TFIntegratedBiometrics::KeyButtonCallback(int, void* context, int) {
+    CAPTURE_HANDLER_BEGIN
+}
+
+void TFIntegratedBiometrics::AcquisitionBeginCallback(int, void* context, int imageType) {
+    CAPTURE_HANDLER_BEGIN
+    if (imageType != IBSU_ROLL_SINGLE_FINGER)
+        return;
+    w->Post(UM_BEEP, 2);
+    const QString text = QStringLiteral("Cuando termine retire el dedo del scanner");
+    w->SetGuidance(text);
+    w->ShowGuidance(text);
+    w->ShowStatus(text);
+}
+
+void TFIntegratedBiometrics::AcquisitionEndCallback(int, void* context, int imageType) {
+    CAPTURE_HANDLER_BEGIN
+    if (imageType == IBSU_ROLL_SINGLE_FINGER)
+        w->Post(UM_BEEP, 2);
+}
+
+void TFIntegratedBiometrics::FingerQualityCallback(int, void* context, const int* qualities,
+                                                   int count) {
+    CAPTURE_HANDLER_BEGIN
+    // The indicator has four places: values beyond the fourth are not shown.
+    const int n = qualities ? std::clamp(count, 0, 4) : 0;
+    for (int i = 0; i < n; ++i)
+        w->FFingerQuality[i] = qualities[i];
+    w->Post(UM_DRAW_QUALITY);
+}
+
+void TFIntegratedBiometrics::FingerCountCallback(int handle, void* context, int state) {
+    CAPTURE_HANDLER_BEGIN
+    CaptureInfo step;
+    if (!w->CurrentStep(step))
+        return; // no step runs: no LED pattern to show
+    IBSU_SetLEDs(handle, LedMask(step, state == IBSU_NON_FINGER ? kLedRed : kLedBoth, true));
+}
+
+void TFIntegratedBiometrics::InitProgressCallback(int, void* context, int progress) {
+    CAPTURE_HANDLER_BEGIN
+    w->ShowStatus(QStringLiteral("Iniciando el scanner... %1%").arg(progress));
+}
+
+void TFIntegratedBiometrics::PlatenCallback(int, void* context, int state) {
+    CAPTURE_HANDLER_BEGIN
+    CaptureInfo step;
+    if (!w->CurrentStep(step))
+        return; // no step runs: there is no prompt to restore or alert to raise
+    w->FPlatenAlert = state == IBSU_PLATEN_HAS_FINGERS;
+    if (w->FPlatenAlert) {
+        const QString text =
+            QStringLiteral("Por favor primero quite el dedo de la superficie del scanner!");
+        w->SetGuidance(text);
+        w->ShowGuidance(text);
+        w->ShowStatus(text);
+    } else {
+        w->ShowStatus(step.Prompt);
+        const QString text = w->PromptText(step);
+        w->ShowGuidance(text);
+        w->SetGuidance(text);
+    }
+    w->Post(UM_DRAW_QUALITY);
+}
+
+void TFIntegratedBiometrics::SaveResultImage(const QString& file, const IBSU_ImageData& image) {
+    const QByteArray path = QFile::encodeName(file);
+    IBSU_SaveBitmapImage(path.constData(), static_cast<const uint8_t*>(image.Buffer), image.Width,
+                         image.Height, image.Pitch, image.ResolutionX, image.ResolutionY);
+    Post(UM_START_TIMER_HIDE);
+}
+
+void TFIntegratedBiometrics::ResultImageCallback(int handle, void* context, int status,
+                                                 IBSU_ImageData image, int imageType, int,
+                                                 int segmentCount, const IBSU_ImageData* segments,
+                                                 const IBSU_SegmentPosition* quadrangles) {
+    CAPTURE_HANDLER_BEGIN
+    if (handle != w->FDeviceHandle)
+        return;
+    CaptureInfo step;
+    if (!w->CurrentStep(step))
+        return; // stopped meanwhile: the operator no longer waits for this image
+    const int n = segments ? std::max(segmentCount, 0) : 0;
+    w->Post(UM_BEEP, status >= 0 ? 1 : 0);
+    if (w->FPlatenAlert) {
+        w->FPlatenAlert = false;
+        w->Post(UM_DRAW_QUALITY);
+    }
+    const QString label = Label(imageType);
+    if (status < 0)
+        return;
+
+    IBSU_SetLEDs(handle, LedMask(step, kLedGreen, false));
+
+    if (w->FSaveImages) {
+        w->ShowStatus(QStringLiteral("Guardando la imagen..."));
+        const QString file = w->OutputFile();
+        if (n == 0) {
+            w->SaveResultImage(file, image);
+        } else {
+            // Each segment goes to the same file: the last one is what remains.
+            for (int i = 0; i < n; ++i)
+                w->SaveResultImage(file, segments[i]);
+        }
+    }
+
+    if (w->FDrawSegments && quadrangles) {
+        const double scale = WindowProperty(handle, IBSU_WINDOW_PROPERTY_SCALE_FACTOR).toDouble();
+        const int left = WindowProperty(handle, IBSU_WINDOW_PROPERTY_LEFT_MARGIN).toInt();
+        const int top = WindowProperty(handle, IBSU_WINDOW_PROPERTY_TOP_MARGIN).toInt();
+        // Four rectangles: segments beyond the fourth are not outlined.
+        for (int i = 0; i < std::min(n, 4); ++i) {
+            const IBSU_SegmentPosition& q = quadrangles[i];
+            const auto X = [&](int16_t v) { return left + TruncToInt(v * scale); };
+            const auto Y = [&](int16_t v) { return top + TruncToInt(v * scale); };
+            IBSU_ModifyOverlayQuadrangle(handle, w->FSegmentOverlays[i], X(q.x1), Y(q.y1), X(q.x2),
+                                         Y(q.y2), X(q.x3), Y(q.y3), X(q.x4), Y(q.y4), 1,
+                                         IBSU_RGB(0, 128, 0));
+        }
+    }
+
+    if (w->FNFIQScore) {
+        w->ShowStatus(QStringLiteral("Obteniendo puntaje NFIQ..."));
+        int scores[4] = {0, 0, 0, 0};
+        int cursor = 0;
+        for (int i = 0; i < 4; ++i) {
+            if (w->FFingerQuality[i] == 0)
+                continue;
+            if (cursor >= n) {
+                scores[i] = -1; // a finger without a segment to score
+                continue;
+            }
+            const IBSU_ImageData& seg = segments[cursor++];
+            int score = 0;
+            const int r = IBSU_GetNFIQScore(handle, static_cast<const uint8_t*>(seg.Buffer),
+                                            seg.Width, seg.Height, seg.BitsPerPixel, &score);
+            scores[i] = r == IBSU_STATUS_OK ? score : -1;
+        }
+        QCoreApplication::postEvent(w, new CaptureEvent(UM_SET_TEXT, kTextNFIQ,
+                                                        QStringLiteral("%1-%2-%3-%4")
+                                                            .arg(scores[0])
+                                                            .arg(scores[1])
+                                                            .arg(scores[2])
+                                                            .arg(scores[3])));
+    }
+
+    const QString text =
+        status == 0
+            ? QStringLiteral("%1 captura exitosa").arg(label)
+            : QStringLiteral("%1 advertencia de captura (Código = %2)").arg(label).arg(status);
+    w->SetGuidance(text);
+    w->ShowGuidance(text);
+    w->ShowStatus(text);
+}
