@@ -1,6 +1,7 @@
 #include "FakeViewer.h"
 #include "GBNFIQ.h"
 #include "NFIQUtil.h"
+#include "Errors.h"
 #include "TestSupport.h"
 
 #include <QFile>

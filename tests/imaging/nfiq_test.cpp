@@ -2,6 +2,7 @@
 #include "GBNFIQ.h"
 #include "HttpStub.h"
 #include "NFIQUtil.h"
+#include "Errors.h"
 #include "TestSupport.h"
 
 #include <QFile>

@@ -1,8 +1,10 @@
+#include "Errors.h"
 #include "TestSupport.h"
 #include "WSQPACK.h"
 #include "WsqConvert.h"
 #include "dibutils.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QPainter>
 #include <QTimer>
