@@ -1,0 +1,36 @@
+#include "Process.h"
+
+#include <QEventLoop>
+#include <QFileInfo>
+
+namespace platform {
+
+bool RunAndWait(const QString& program, const QStringList& arguments) {
+    QProcess process;
+    process.setProgram(program);
+    process.setArguments(arguments);
+    process.setWorkingDirectory(QFileInfo(program).absolutePath());
+    process.setProcessChannelMode(QProcess::ForwardedChannels);
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.start();
+    if (!process.waitForStarted(-1))
+        return false;
+    WaitPainting(process);
+    return true;
+}
+
+void WaitPainting(QProcess& process) {
+    if (process.state() == QProcess::NotRunning)
+        return;
+    QEventLoop loop;
+    QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
+    QObject::connect(&process, &QProcess::errorOccurred, &loop, [&](QProcess::ProcessError e) {
+        // A crash also ends the wait through finished; other errors mean no process is left.
+        if (e != QProcess::Crashed && process.state() == QProcess::NotRunning)
+            loop.quit();
+    });
+    if (process.state() != QProcess::NotRunning)
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+}
+
+} // namespace platform
