@@ -136,8 +136,9 @@ void TFTrazel::BuildMenu() {
     for (int i = 0; i < 10; ++i) {
         amp_d[i] = menuAmputaciones->addAction(FingerDisplayName(i + 1));
         amp_d[i]->setObjectName(QStringLiteral("amp_d%1").arg(i));
-        connect(amp_d[i], &QAction::triggered, this,
-                [this, i] { platform::RunReported([this, i] { AmputarClick(i); }); });
+        QAction* item = amp_d[i];
+        connect(item, &QAction::triggered, this,
+                [this, item] { platform::RunReported([this, item] { AmputarClick(item); }); });
     }
     auto wire = [this](QAction* a, void (TFTrazel::*handler)()) {
         connect(a, &QAction::triggered, this, [this, handler] {

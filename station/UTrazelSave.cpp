@@ -5,6 +5,7 @@
 #include "UTrazel.h"
 #include "WsqConvert.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QScopeGuard>
 
