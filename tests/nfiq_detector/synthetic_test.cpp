@@ -187,6 +187,15 @@ TEST(DetectorContour, TracesAroundABlobAndFindsTheLoop) {
     EXPECT_TRUE(lfs::det::loop_is_clockwise(c, false));
     lfs::det::fill_loop(b, c);
     EXPECT_EQ(img, blank(0));
+    // A second square touching the first only at a corner is not part of its contour.
+    rect(img, 10, 10, 12, 12, 1);
+    rect(img, 13, 13, 15, 15, 1);
+    EXPECT_EQ(lfs::det::trace_contour(b, 20, 10, 10, {10, 10, 10, 9}, true, c),
+              lfs::det::Trace::Loop);
+    EXPECT_EQ(c.size(), 7u);
+    EXPECT_EQ(lfs::det::trace_contour(b, 20, 10, 10, {10, 10, 10, 9}, false, c),
+              lfs::det::Trace::Loop);
+    EXPECT_EQ(c.size(), 7u);
     // A trace that leaves the image fails.
     Image edge = blank(0);
     rect(edge, 0, 0, 2, 2, 1);
