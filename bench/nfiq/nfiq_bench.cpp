@@ -1,7 +1,8 @@
-// Time to score a fixture print, per stage, against a fixed baseline workload measured in
-// the same run: a plain 24 × 24 box mean at every 8th pixel of a 500 × 500 image, about
-// the memory traffic of one pass of block windows. The ratios printed at the end are what
-// to compare between machines; "ms per 500x500" scales each print by its pixel count.
+// Time to score a fixture print, and of its stages (maps, binarisation, detection with
+// removal), against a fixed baseline workload measured in the same run: a plain 24 × 24
+// box mean at every 8th pixel of a 500 × 500 image, about the memory traffic of one pass
+// of block windows. The ratios printed at the end are what to compare between machines;
+// "ms per 500x500" scales each print by its pixel count.
 #include "internal.h"
 #include "nfiq_bmp.h"
 #include "nfiq_core.h"
@@ -87,6 +88,58 @@ void BM_MapsAllPrints(benchmark::State& state) {
 }
 BENCHMARK(BM_MapsAllPrints)->Unit(benchmark::kMillisecond);
 
+// The detector stages on the maps of each print: binarisation, then detection and
+// false-minutia removal (maps are computed once, outside the timing).
+struct Prepared {
+    lfs::PaddedImage img;
+    lfs::Maps maps;
+    std::vector<uint8_t> bin;
+};
+
+std::vector<Prepared>& prepared() {
+    static std::vector<Prepared> all = [] {
+        std::vector<Prepared> v;
+        for (const auto& p : g_prints) {
+            Prepared q;
+            q.img = lfs::pad_image(p.pixels.data(), p.width, p.height, lfs::kParamsV2);
+            q.maps = lfs::make_maps(q.img, lfs::kParamsV2);
+            q.bin = lfs::binarize(q.img, q.maps, lfs::kParamsV2);
+            v.push_back(std::move(q));
+        }
+        return v;
+    }();
+    return all;
+}
+
+void BM_BinarizeAllPrints(benchmark::State& state) {
+    if (g_prints.empty()) {
+        state.SkipWithError("fixture prints not found");
+        return;
+    }
+    auto& all = prepared();
+    for (auto _ : state)
+        for (const auto& q : all)
+            benchmark::DoNotOptimize(lfs::binarize(q.img, q.maps, lfs::kParamsV2).data());
+}
+BENCHMARK(BM_BinarizeAllPrints)->Unit(benchmark::kMillisecond);
+
+void BM_MinutiaeAllPrints(benchmark::State& state) {
+    if (g_prints.empty()) {
+        state.SkipWithError("fixture prints not found");
+        return;
+    }
+    auto& all = prepared();
+    for (auto _ : state)
+        for (const auto& q : all) {
+            std::vector<uint8_t> bin = q.bin;
+            const int w = q.img.iw(), h = q.img.ih();
+            auto found = lfs::detect_minutiae(bin, w, h, q.maps, lfs::kParamsV2);
+            lfs::remove_false_minutiae(found, bin, w, h, q.maps, lfs::kParamsV2);
+            benchmark::DoNotOptimize(found.data());
+        }
+}
+BENCHMARK(BM_MinutiaeAllPrints)->Unit(benchmark::kMillisecond);
+
 // Console output plus a summary of ratios once all runs are in.
 class RatioReporter : public benchmark::ConsoleReporter {
   public:
@@ -103,7 +156,8 @@ class RatioReporter : public benchmark::ConsoleReporter {
             return;
         const double n = static_cast<double>(g_prints.size());
         const double scale = 500.0 * 500.0 / (pixels_of_all() / n);
-        for (const char* name : {"BM_ScoreAllPrints", "BM_MapsAllPrints"}) {
+        for (const char* name : {"BM_ScoreAllPrints", "BM_MapsAllPrints", "BM_BinarizeAllPrints",
+                                 "BM_MinutiaeAllPrints"}) {
             const auto it = ms_.find(name);
             if (it == ms_.end())
                 continue;

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
+
 #include <atomic>
 #include <cmath>
 #include <cstdio>
@@ -339,6 +341,25 @@ TEST(GbnfiqLibrary, ConcurrentCallsAgree) {
     for (auto& th : threads)
         th.join();
     EXPECT_EQ(mismatches.load(), 0);
+}
+
+// The station loads the library at run time and resolves the entry points by plain name.
+TEST(GbnfiqLibrary, ResolvesByPlainNameAtRunTime) {
+    void* lib = dlopen(STATION_BIN_DIR "/libGBNFIQ.so", RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(lib, nullptr) << dlerror();
+    using Quality = int (*)(const unsigned char*, int, int, int*, int);
+    using Version = int (*)(int*, int*, int*, int*);
+    auto quality = reinterpret_cast<Quality>(dlsym(lib, "GBNFIQ_GetImageQuality"));
+    auto version = reinterpret_cast<Version>(dlsym(lib, "GBNFIQ_GetVersion"));
+    ASSERT_NE(quality, nullptr);
+    ASSERT_NE(version, nullptr);
+    const std::vector<unsigned char> white(100 * 100, 255);
+    int score = 0, major = 0;
+    EXPECT_EQ(quality(white.data(), 100, 100, &score, 0), GBNFIQ_TOO_FEW_MINUTIAE);
+    EXPECT_EQ(score, 5);
+    EXPECT_EQ(version(&major, nullptr, nullptr, nullptr), 0);
+    EXPECT_EQ(major, 1);
+    dlclose(lib);
 }
 
 TEST(GbnfiqLibrary, ReportsVersion) {

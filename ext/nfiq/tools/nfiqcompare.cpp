@@ -13,8 +13,19 @@
 #include <vector>
 
 int main(int argc, char** argv) {
+    // --list: also list, per print, NIST's minutiae we lack and ours NIST lacks (2 pixels).
+    bool list = false;
+    std::vector<char*> args;
+    for (int a = 0; a < argc; ++a) {
+        if (std::string(argv[a]) == "--list")
+            list = true;
+        else
+            args.push_back(argv[a]);
+    }
+    argc = static_cast<int>(args.size());
+    argv = args.data();
     if (argc < 3) {
-        std::fprintf(stderr, "usage: nfiqcompare REFERENCE.tsv PRINT_DIR [XYT_DIR]\n");
+        std::fprintf(stderr, "usage: nfiqcompare [--list] REFERENCE.tsv PRINT_DIR [XYT_DIR]\n");
         return 2;
     }
     std::ifstream tsv(argv[1]);
@@ -106,6 +117,27 @@ int main(int argc, char** argv) {
             }
             std::printf(" xyt %d/%d rel-at-xyt %d/%d score-with-xyt %d", matched, total, rel_same,
                         total, oracle);
+            if (list) {
+                auto near = [](int ax, int ay, int bx, int by) {
+                    return std::abs(ax - bx) <= 2 && std::abs(ay - by) <= 2;
+                };
+                for (size_t k = 0; k < theirs.size(); ++k) {
+                    bool found = false;
+                    for (const auto& m : r.minutiae)
+                        found = found || near(m.x, m.y, theirs[k].x, theirs[k].y);
+                    if (!found)
+                        std::printf("\n    NIST only: %d %d q %d", theirs[k].x, theirs[k].y,
+                                    their_q[k]);
+                }
+                for (const auto& m : r.minutiae) {
+                    bool found = false;
+                    for (const auto& t : theirs)
+                        found = found || near(m.x, m.y, t.x, t.y);
+                    if (!found)
+                        std::printf("\n    ours only: %d %d dir %d type %d q %d", m.x, m.y,
+                                    m.direction, m.type, lfs::sround(m.reliability * 100.0));
+                }
+            }
         }
         std::printf("\n");
     }
