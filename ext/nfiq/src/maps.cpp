@@ -254,10 +254,14 @@ class LatticeRowSums {
     LatticeRowSums(const PaddedImage& img, const RotGrids& g, int nd, int bs)
         : n_(g.size), nd_(nd), pad_(img.pad), h_(img.h), wq_((img.w + bs - 1) / bs + kRun),
           planes_(static_cast<size_t>(bs) * h_ * wq_, 0), base_(nd) {
-        for (int y = 0; y < img.h; ++y)
-            for (int x = 0; x < img.w; ++x)
-                planes_[(static_cast<size_t>(x % bs) * h_ + y) * wq_ + x / bs] =
-                    img.px[static_cast<size_t>(y) * img.w + x];
+        for (int r = 0; r < bs; ++r) {
+            for (int y = 0; y < img.h; ++y) {
+                const uint8_t* src = img.px.data() + static_cast<size_t>(y) * img.w;
+                uint8_t* dst = planes_.data() + (static_cast<size_t>(r) * h_ + y) * wq_;
+                for (int x = r, q = 0; x < img.w; x += bs, ++q)
+                    dst[q] = src[x];
+            }
+        }
         for (int d = 0; d < nd; ++d) {
             for (int k = 0; k < n_ * n_; ++k) {
                 const int a = pad_ + g.xs[d][k]; // >= 0: the margin fits in the padding
