@@ -283,7 +283,7 @@ class Remover {
             if (turns.size() == 1 && turns[0]) {
                 to = minima[0].at;
             } else if (turns.size() == 3 && turns[0] && !turns[1] && turns[2]) {
-                to = minima[1].value < minima[0].value ? minima[1].at : minima[0].at;
+                to = minima[1].value <= minima[0].value ? minima[1].at : minima[0].at;
             } else {
                 return false;
             }
