@@ -254,10 +254,14 @@ class LatticeRowSums {
     LatticeRowSums(const PaddedImage& img, const RotGrids& g, int nd, int bs)
         : n_(g.size), nd_(nd), pad_(img.pad), h_(img.h), wq_((img.w + bs - 1) / bs + kRun),
           planes_(static_cast<size_t>(bs) * h_ * wq_, 0), base_(nd) {
-        for (int y = 0; y < img.h; ++y)
-            for (int x = 0; x < img.w; ++x)
-                planes_[(static_cast<size_t>(x % bs) * h_ + y) * wq_ + x / bs] =
-                    img.px[static_cast<size_t>(y) * img.w + x];
+        for (int r = 0; r < bs; ++r) {
+            for (int y = 0; y < img.h; ++y) {
+                const uint8_t* src = img.px.data() + static_cast<size_t>(y) * img.w;
+                uint8_t* dst = planes_.data() + (static_cast<size_t>(r) * h_ + y) * wq_;
+                for (int x = r, q = 0; x < img.w; x += bs, ++q)
+                    dst[q] = src[x];
+            }
+        }
         for (int d = 0; d < nd; ++d) {
             for (int k = 0; k < n_ * n_; ++k) {
                 const int a = pad_ + g.xs[d][k]; // >= 0: the margin fits in the padding
@@ -593,6 +597,22 @@ Maps make_maps(const PaddedImage& img, const Params& p) {
     const int per_window = p.windowsize % sw == 0 ? p.windowsize / sw : 0;
     const int nstrips = m.iw / sw;
     std::vector<Histogram> strips(nstrips);
+    // Histograms of the whole sw × sw cells of the image; a strip of a block row whose
+    // windows start on a cell boundary is the sum of per_window of them.
+    const int ncells_y = m.ih / sw;
+    std::vector<std::array<uint8_t, kImg6BitLimit>> cells(static_cast<size_t>(nstrips) * ncells_y);
+    for (int cy = 0; cy < ncells_y && per_window; ++cy) {
+        for (int cx = 0; cx < nstrips; ++cx) {
+            auto& cell = cells[static_cast<size_t>(cy) * nstrips + cx];
+            cell.fill(0);
+            for (int y = cy * sw; y < cy * sw + sw; ++y) {
+                const uint8_t* src =
+                    img.px.data() + static_cast<size_t>(y + img.pad) * img.w + img.pad + cx * sw;
+                for (int x = 0; x < sw; ++x)
+                    ++cell[src[x] & (kImg6BitLimit - 1)];
+            }
+        }
+    }
     const LatticeRowSums lattice(img, grids, p.num_directions, sw);
     const int nlattice = (m.iw - p.windowsize - 1) / sw + 1; // windows at x = 0, sw, ...
     const int nruns = (nlattice + LatticeRowSums::kRun - 1) / LatticeRowSums::kRun;
@@ -602,9 +622,18 @@ Maps make_maps(const PaddedImage& img, const Params& p) {
     for (int by = 0; by < m.mh; ++by) {
         const int wy = ay.window[by];
         const uint8_t* row = img.px.data() + static_cast<size_t>(wy + img.pad) * img.w + img.pad;
+        const bool on_cells = wy % sw == 0 && wy / sw + per_window <= ncells_y;
         for (int k = 0; k < nstrips && per_window; ++k) {
             strips[k].fill(0);
-            add_histogram(row + k * sw, img.w, sw, p.windowsize, strips[k]);
+            if (on_cells) {
+                for (int c = wy / sw; c < wy / sw + per_window; ++c) {
+                    const auto& cell = cells[static_cast<size_t>(c) * nstrips + k];
+                    for (int v = 0; v < kImg6BitLimit; ++v)
+                        strips[k][v] += cell[v];
+                }
+            } else {
+                add_histogram(row + k * sw, img.w, sw, p.windowsize, strips[k]);
+            }
         }
         run_done.assign(nruns, false);
         for (int bx = 0; bx < m.mw; ++bx) {
