@@ -1,0 +1,337 @@
+// Minutia detection on the binary image (NIST's LFS version 2).
+//
+// Pairs of adjacent rows are scanned left to right (then pairs of adjacent columns top to
+// bottom) for ten 3-step pixel-pair patterns that mark where a ridge or a valley starts or
+// stops between the two lines. Each candidate gets a direction from its block (or, in
+// high-curvature blocks, from the shape of its contour) and is merged into the list,
+// discarding duplicates found by both scans.
+#include "detector.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <numbers>
+
+namespace lfs {
+
+namespace {
+
+using det::Bin;
+using det::Contour;
+using det::ContourPt;
+
+enum Scan { kHorizontal = 0, kVertical = 1 };
+
+constexpr int kLoopId = 10;
+constexpr double kHighReliability = 0.99;
+constexpr double kMediumReliability = 0.50;
+
+struct Pattern {
+    int type;
+    int appearing;
+    uint8_t first[2], second[2], third[2];
+};
+
+// (line 1, line 2) pixel pairs of each pattern; 1 = ridge.
+constexpr Pattern kPatterns[10] = {
+    {kRidgeEnding, 1, {0, 0}, {0, 1}, {0, 0}}, {kRidgeEnding, 0, {0, 0}, {1, 0}, {0, 0}},
+    {kBifurcation, 0, {1, 1}, {0, 1}, {1, 1}}, {kBifurcation, 1, {1, 1}, {1, 0}, {1, 1}},
+    {kBifurcation, 0, {1, 0}, {0, 1}, {1, 1}}, {kBifurcation, 0, {1, 1}, {0, 1}, {1, 0}},
+    {kBifurcation, 1, {1, 1}, {1, 0}, {0, 1}}, {kBifurcation, 1, {0, 1}, {1, 0}, {1, 1}},
+    {kBifurcation, 0, {1, 0}, {0, 1}, {1, 0}}, {kBifurcation, 1, {0, 1}, {1, 0}, {0, 1}},
+};
+
+bool same(const uint8_t* pair, uint8_t a, uint8_t b) {
+    return pair[0] == a && pair[1] == b;
+}
+
+// Preferred scan for a block direction: horizontal for near-vertical ridges.
+int preferred_scan(int d, int ndirs) {
+    const int qtr = ndirs / 4;
+    return (d <= qtr || d > 3 * qtr) ? kHorizontal : kVertical;
+}
+
+// Direction of a minutia from its block direction d (0..ndirs-1): the block gives the line,
+// the pattern tells on which side of the minutia its feature lies.
+int low_curvature_direction(int scan, int appearing, int d, int ndirs) {
+    bool flip;
+    if (d <= ndirs / 2) {
+        flip = (scan == kHorizontal) ? appearing : !appearing;
+    } else {
+        flip = !appearing;
+    }
+    return flip ? d + ndirs : d;
+}
+
+class Detector {
+  public:
+    Detector(std::vector<uint8_t>& bin, int w, int h, const Maps& maps, const Params& p)
+        : b_{bin.data(), w, h}, maps_(maps), p_(p), full_(2 * p.num_directions) {}
+
+    std::vector<Minutia> run() {
+        scan_rows();
+        scan_columns();
+        return std::move(list_);
+    }
+
+  private:
+    Bin b_;
+    const Maps& maps_;
+    const Params& p_;
+    const int full_;
+    std::vector<Minutia> list_;
+
+    void scan_rows() {
+        for (int cy = 0; cy + 1 < b_.h; ++cy) {
+            auto pair = [&](int x, uint8_t* out) {
+                out[0] = b_.at(x, cy);
+                out[1] = b_.at(x, cy + 1);
+            };
+            scan_line(b_.w, pair, [&](int id, int a, int c) {
+                const Pattern& pt = kPatterns[id];
+                const int x = (a + c) >> 1;
+                const int y = pt.appearing ? cy + 1 : cy;
+                candidate(id, kHorizontal, x, y, x, pt.appearing ? cy : cy + 1);
+            });
+        }
+    }
+
+    void scan_columns() {
+        for (int cx = 0; cx + 1 < b_.w; ++cx) {
+            auto pair = [&](int y, uint8_t* out) {
+                out[0] = b_.at(cx, y);
+                out[1] = b_.at(cx + 1, y);
+            };
+            scan_line(b_.h, pair, [&](int id, int a, int c) {
+                const Pattern& pt = kPatterns[id];
+                const int y = (a + c) >> 1;
+                const int x = pt.appearing ? cx + 1 : cx;
+                candidate(id, kVertical, x, y, pt.appearing ? cx : cx + 1, y);
+            });
+        }
+    }
+
+    // Walks one pair of lines of length n. `found(id, a, c)` gets the position a of the
+    // first 2nd pair and c of the 3rd pair.
+    template <class PairAt, class Found> void scan_line(int n, PairAt pair_at, Found found) {
+        int c = 0;
+        uint8_t p1[2], p2[2], p3[2];
+        while (c < n) {
+            pair_at(c, p1);
+            ++c;
+            if (c >= n) {
+                break;
+            }
+            pair_at(c, p2);
+            bool any = false;
+            for (const Pattern& pt : kPatterns) {
+                if (same(pt.first, p1[0], p1[1]) && same(pt.second, p2[0], p2[1])) {
+                    any = true;
+                }
+            }
+            if (!any) {
+                continue;
+            }
+            const int a = c;
+            uint8_t q[2];
+            do {
+                ++c;
+                if (c >= n) {
+                    break;
+                }
+                pair_at(c, q);
+            } while (q[0] == p2[0] && q[1] == p2[1]);
+            if (c >= n) {
+                break;
+            }
+            pair_at(c, p3);
+            for (int id = 0; id < 10; ++id) {
+                const Pattern& pt = kPatterns[id];
+                if (same(pt.first, p1[0], p1[1]) && same(pt.second, p2[0], p2[1]) &&
+                    same(pt.third, p3[0], p3[1])) {
+                    found(id, a, c);
+                    break;
+                }
+            }
+            // A 3rd pair of two different pixels can serve as the 2nd pair of the next
+            // pattern: resume on the last repeat of the 2nd pair.
+            if (p3[0] != p3[1]) {
+                --c;
+            }
+        }
+    }
+
+    void candidate(int id, int scan, int x, int y, int ex, int ey) {
+        const Pattern& pt = kPatterns[id];
+        const int blk = maps_.block_at(x, y);
+        const int d = maps_.direction[static_cast<size_t>(blk)];
+        if (d < 0) {
+            return;
+        }
+        Minutia m;
+        m.type = pt.type;
+        m.appearing = pt.appearing;
+        m.feature_id = id;
+        if (maps_.high_curve[static_cast<size_t>(blk)]) {
+            if (!high_curvature(m, x, y, ex, ey, scan, d)) {
+                return;
+            }
+        } else {
+            m.x = x;
+            m.y = y;
+            m.ex = ex;
+            m.ey = ey;
+            m.direction = low_curvature_direction(scan, pt.appearing, d, p_.num_directions);
+        }
+        m.reliability = maps_.low_flow[static_cast<size_t>(maps_.block_at(m.x, m.y))]
+                            ? kMediumReliability
+                            : kHighReliability;
+        add(m, scan, d);
+    }
+
+    // Places a candidate of a high-curvature block at the sharpest point of its contour and
+    // points it from there into the feature. Small closed contours are handled as loops.
+    bool high_curvature(Minutia& m, int x, int y, int ex, int ey, int scan, int d) {
+        const int half = p_.high_curve_half_contour;
+        Contour c;
+        const det::Trace r = det::centered_contour(b_, half, {x, y, ex, ey}, c);
+        if (r == det::Trace::Fail) {
+            return false;
+        }
+        if (r == det::Trace::Loop) {
+            if (!det::loop_is_clockwise(c, true)) {
+                process_loop(c, m, scan, d);
+            }
+            return false;
+        }
+        const int edge = half / 2;
+        int min_i = -1;
+        double min_theta = 1e9;
+        for (int i = edge; i + edge < static_cast<int>(c.size()); ++i) {
+            const ContourPt& o = c[static_cast<size_t>(i)];
+            const ContourPt& a = c[static_cast<size_t>(i - edge)];
+            const ContourPt& z = c[static_cast<size_t>(i + edge)];
+            const double t1 = std::atan2(a.y - o.y, a.x - o.x);
+            const double t2 = std::atan2(z.y - o.y, z.x - o.x);
+            double dt = std::fabs(t2 - t1);
+            dt = std::fmin(dt, 2.0 * std::numbers::pi - dt);
+            if (dt < min_theta) {
+                min_theta = dt;
+                min_i = i;
+            }
+        }
+        if (min_i < 0 || min_theta >= p_.max_high_curve_theta) {
+            return false;
+        }
+        const ContourPt& o = c[static_cast<size_t>(min_i)];
+        const ContourPt& a = c[static_cast<size_t>(min_i - edge)];
+        const ContourPt& z = c[static_cast<size_t>(min_i + edge)];
+        const int mx = (a.x + z.x) >> 1, my = (a.y + z.y) >> 1;
+        if (b_.at(mx, my) != b_.at(o.x, o.y)) {
+            return false;
+        }
+        m.x = o.x;
+        m.y = o.y;
+        m.ex = o.ex;
+        m.ey = o.ey;
+        m.direction = det::line_to_direction(o.x, o.y, mx, my, full_);
+        return true;
+    }
+
+    // A small closed contour: an elongated loop yields two minutiae at the ends of its long
+    // axis; any other loop is a speck and is filled in.
+    void process_loop(const Contour& loop, const Minutia& proto, int scan, int d) {
+        const int n = static_cast<int>(loop.size());
+        if (n > p_.min_loop_len) {
+            const int halfway = n / 2;
+            double min_d2 = 1e18, max_d2 = -1;
+            int min_fr = 0, max_fr = 0, max_to = 0;
+            for (int i = 0; i < halfway; ++i) {
+                const int j = i + halfway;
+                const double dx = loop[static_cast<size_t>(i)].x - loop[static_cast<size_t>(j)].x;
+                const double dy = loop[static_cast<size_t>(i)].y - loop[static_cast<size_t>(j)].y;
+                const double d2 = dx * dx + dy * dy;
+                if (d2 < min_d2) {
+                    min_d2 = d2;
+                    min_fr = i;
+                }
+                if (d2 > max_d2) {
+                    max_d2 = d2;
+                    max_fr = i;
+                    max_to = j;
+                }
+            }
+            (void)min_fr;
+            const double min_dist = std::sqrt(min_d2), max_dist = std::sqrt(max_d2);
+            if (min_dist < p_.min_loop_aspect_dist ||
+                max_dist / min_dist >= p_.min_loop_aspect_ratio) {
+                const ContourPt& f = loop[static_cast<size_t>(max_fr)];
+                const ContourPt& t = loop[static_cast<size_t>(max_to)];
+                const int mx = (f.x + t.x) >> 1, my = (f.y + t.y) >> 1;
+                const uint8_t feature = b_.at(loop[0].x, loop[0].y);
+                if (b_.at(mx, my) == feature) {
+                    for (const ContourPt* e : {&f, &t}) {
+                        Minutia m = proto;
+                        m.x = e->x;
+                        m.y = e->y;
+                        m.ex = e->ex;
+                        m.ey = e->ey;
+                        m.type = feature;
+                        m.feature_id = kLoopId;
+                        m.direction = det::line_to_direction(e->x, e->y, mx, my, full_);
+                        m.reliability =
+                            maps_.low_flow[static_cast<size_t>(maps_.block_at(m.x, m.y))]
+                                ? kMediumReliability
+                                : kHighReliability;
+                        add(m, scan, d);
+                    }
+                    return;
+                }
+            }
+        }
+        det::fill_loop(b_, loop);
+    }
+
+    // Adds a candidate unless an equivalent minutia is listed already. A listed minutia of
+    // the same type and similar direction within max_minutia_delta pixels on the same
+    // contour is a duplicate: the candidate replaces it only if it comes from the scan that
+    // suits its block direction.
+    void add(const Minutia& m, int scan, int d) {
+        const int delta = p_.max_minutia_delta;
+        const int qtr = p_.num_directions / 4;
+        for (int i = static_cast<int>(list_.size()) - 1; i >= 0; --i) {
+            const Minutia& o = list_[static_cast<size_t>(i)];
+            if (std::abs(m.x - o.x) >= delta || std::abs(m.y - o.y) >= delta) {
+                continue;
+            }
+            if (m.type != o.type || det::dir_distance(m.direction, o.direction, full_) > qtr) {
+                continue;
+            }
+            if (m.x == o.x && m.y == o.y) {
+                return;
+            }
+            const ContourPt start{o.x, o.y, o.ex, o.ey};
+            if (det::search_contour(b_, m.x, m.y, delta, start, true) == det::Search::Found ||
+                det::search_contour(b_, m.x, m.y, delta, start, false) == det::Search::Found) {
+                if (d >= 0 && preferred_scan(d, p_.num_directions) == scan) {
+                    list_.erase(list_.begin() + i);
+                } else {
+                    return;
+                }
+            }
+        }
+        list_.push_back(m);
+    }
+};
+
+} // namespace
+
+std::vector<Minutia> detect_minutiae(std::vector<uint8_t>& bin, int bw, int bh, const Maps& maps,
+                                     const Params& p) {
+    if (bw <= 1 || bh <= 1 || bin.size() != static_cast<size_t>(bw) * bh || maps.iw != bw ||
+        maps.ih != bh || maps.direction.size() != static_cast<size_t>(maps.mw) * maps.mh) {
+        return {};
+    }
+    return Detector(bin, bw, bh, maps, p).run();
+}
+
+} // namespace lfs
