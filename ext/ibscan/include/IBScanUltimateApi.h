@@ -40,6 +40,9 @@
  *   is 8 bytes wide here, so width and height sit at offsets 8 and 12; resolutions (16, 24),
  *   pitch (40) and bits per pixel (44) keep their offsets. The layout is checked by tests.
  * - Colours are 0x00BBGGRR values; IBSU_RGB(r, g, b) builds one.
+ * - Close every device (and register null handlers for the library-wide kinds 0 and 8)
+ *   before the QApplication and the handlers' contexts go away: the library keeps running
+ *   until the process ends and may still raise device-count events.
  */
 #ifndef IBSCANULTIMATEAPI_H
 #define IBSCANULTIMATEAPI_H

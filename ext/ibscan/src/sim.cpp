@@ -484,7 +484,7 @@ class Sim {
     }
 
     static std::vector<int> defaultQualities(int fingers) {
-        std::vector<int> q(IBSU_MAX_QUALITIES > 4 ? 4 : IBSU_MAX_QUALITIES, 0);
+        std::vector<int> q(4, 0); // scanners report four places
         for (int i = 0; i < std::min(fingers, 4); ++i)
             q[static_cast<std::size_t>(i)] = IBSU_QUALITY_GOOD;
         return q;
@@ -898,11 +898,6 @@ class Sim {
         }
         return vnow_;
     }
-
-    int clock() const { return clock_; }
-
-    // Only for a runtime attach: the capture script of the current scenario applies.
-    const Scenario& scenario() const { return scenario_; }
 
   private:
     Sim() {
