@@ -586,10 +586,39 @@ class Sim {
                      whenCapturing([this](Device& x) { placeFinger(*x.sc, {}); }));
         if (d.script.liftMs >= 0)
             schedule(d.script.liftMs, whenCapturing([this](Device& x) { lift(*x.sc); }));
+        for (const TimedStep& step : d.script.steps)
+            schedule(step.ms, whenCapturing([this, step](Device& x) { act(*x.sc, step); }));
         if (clock_ == IBSIM_CLOCK_REALTIME)
             schedulePreview(d);
         if (sc.fingerOn && !sc.platenDirty)
             fingerArrived(d);
+    }
+
+    void act(Scanner& sc, const TimedStep& step) {
+        switch (step.action) {
+        case TimedStep::Quality:
+            if (sc.fingerOn)
+                placeFinger(sc, step.values);
+            else
+                sc.qualities = step.values;
+            break;
+        case TimedStep::CountState:
+            setCountState(sc, step.values.at(0));
+            break;
+        case TimedStep::Place:
+            placeFinger(sc, {});
+            break;
+        case TimedStep::Lift:
+            lift(sc);
+            break;
+        case TimedStep::Platen:
+            setPlaten(sc, step.values.at(0) != 0);
+            break;
+        case TimedStep::Key:
+            if (Device* d = deviceOf(sc))
+                raise(*d, IBSU_EVENT_KEY_BUTTON, step.values.at(0));
+            break;
+        }
     }
 
     void schedulePreview(Device& d) {
