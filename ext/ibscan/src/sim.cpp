@@ -115,8 +115,10 @@ struct Device {
     bool hadFinger = false;
     int fingerToken = 0;
     CaptureScript script;
-    std::shared_ptr<const Frame> print, blank;
-    std::vector<Box> boxes;
+    std::shared_ptr<const Frame> print, blank; // print: null until first needed
+    std::vector<Box> boxes;                    // each finger's box in the print
+    unsigned renderSeed = 0;
+    int fingerTiles = 1;
     int imageWidth = 0, imageHeight = 0;
     // Client window.
     bool hasWindow = false;
@@ -530,16 +532,27 @@ class Sim {
                 d.boxes.push_back(
                     Box{frame->width * i / n, 0, frame->width * (i + 1) / n, frame->height});
         } else {
-            *frame = renderFingers(seed, w, h, fingers, d.boxes);
+            // Rendered when the finger first shows (printOf), not in the call that begins
+            // the capture, which the host makes on its GUI thread.
+            frame = nullptr;
+            d.renderSeed = seed;
+            d.fingerTiles = fingers;
         }
         auto blank = std::make_shared<Frame>();
-        blank->width = frame->width;
-        blank->height = frame->height;
-        blank->pixels.assign(frame->pixels.size(), 255);
+        blank->width = frame ? frame->width : w;
+        blank->height = frame ? frame->height : h;
+        blank->pixels.assign(static_cast<std::size_t>(blank->width) * blank->height, 255);
         d.print = std::move(frame);
+        d.imageWidth = blank->width;
+        d.imageHeight = blank->height;
         d.blank = std::move(blank);
-        d.imageWidth = d.print->width;
-        d.imageHeight = d.print->height;
+    }
+
+    const std::shared_ptr<const Frame>& printOf(Device& d) {
+        if (!d.print)
+            d.print = std::make_shared<const Frame>(
+                renderFingers(d.renderSeed, d.imageWidth, d.imageHeight, d.fingerTiles, d.boxes));
+        return d.print;
     }
 
     void startCapture(Device& d, int type, int options) {
@@ -629,7 +642,7 @@ class Sim {
                 return;
             Device& x = *it->second;
             const bool on = x.sc->fingerOn && !x.sc->platenDirty;
-            showFrame(x, on ? x.print : x.blank, false);
+            showFrame(x, on ? printOf(x) : x.blank, false);
             schedulePreview(x);
         });
     }
@@ -643,7 +656,7 @@ class Sim {
             raise(d, IBSU_EVENT_ACQUISITION_BEGIN, d.type);
         }
         raiseQualities(d, false);
-        showFrame(d, d.print, false);
+        showFrame(d, printOf(d), false);
         armStable(d);
     }
 
@@ -756,7 +769,7 @@ class Sim {
         auto res = std::make_shared<ResultData>();
         res->status = status;
         res->type = d.type;
-        res->whole = havePrint ? d.print : d.blank;
+        res->whole = havePrint ? printOf(d) : d.blank;
         const int tiles = static_cast<int>(d.boxes.size());
         int fingers = havePrint ? tiles : 0;
         if (forced && forced->fingers >= 0)
