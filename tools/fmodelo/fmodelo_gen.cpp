@@ -14,6 +14,7 @@
 #include <QPainter>
 
 #include <cstdio>
+#include <iterator>
 
 namespace {
 
@@ -25,6 +26,9 @@ constexpr int kFrameRight = 3916;
 constexpr int kFrameTop = 12;
 constexpr int kFrameBottom = 1958;
 constexpr int kPanelRight = 770; // the finger boxes start here
+// The corner left free for the reference: about 37 × 5.5 mm from the picture's top left.
+constexpr int kReferenceRight = 730;
+constexpr int kReferenceBottom = 110;
 
 const char* const kFingerNames[10] = {
     "Pulgar Derecho",   "Indice Derecho",    "Medio Derecho",    "Anular Derecho",
@@ -87,9 +91,14 @@ void DrawCard(QPainter& p) {
     p.setRenderHint(QPainter::Antialiasing, true);
     p.setRenderHint(QPainter::TextAntialiasing, true);
 
-    // Outer frame.
+    // Outer frame, open at the top left corner: the card report writes the reference there.
     p.setPen(QPen(Qt::black, 8));
-    p.drawRect(QRect(kFrameLeft, kFrameTop, kFrameRight - kFrameLeft, kFrameBottom - kFrameTop));
+    const QPoint frame[] = {
+        {kFrameLeft, kReferenceBottom}, {kReferenceRight, kReferenceBottom},
+        {kReferenceRight, kFrameTop},   {kFrameRight, kFrameTop},
+        {kFrameRight, kFrameBottom},    {kFrameLeft, kFrameBottom},
+    };
+    p.drawPolygon(frame, std::size(frame));
 
     // Title over the finger boxes; the top left corner stays free for the reference, which
     // the card report writes there.
