@@ -10,7 +10,10 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QPrintPreviewDialog>
+#include <QPrintPreviewWidget>
 #include <QRegularExpression>
+#include <QTimer>
 
 #include "Errors.h"
 
@@ -256,4 +259,36 @@ TEST(CardReport, PdfPageHasThePictureInItsBox) {
         (grey(x, frameY) < 100 ? dark : light)++;
     EXPECT_GT(dark, 0.2 * (dark + light));
     EXPECT_GT(light, 0.2 * (dark + light));
+}
+
+// Without a hook the real preview window opens, modal, showing the page; closing it returns
+// from the handler, which then deletes the card file.
+TEST(PrintClick, TheRealPreviewWindowShowsThePageUntilClosed) {
+    ScopedWorkingDir wd;
+    TFTrazel w{QStringList{QStringLiteral("R-9")}};
+    WriteSet();
+    MessageRecorder messages;
+    const auto before = CardFilesInProgramFolder();
+    bool seen = false;
+    // The info window runs events too: wait for the preview to be the modal window.
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* preview = qobject_cast<QPrintPreviewDialog*>(QApplication::activeModalWidget());
+        if (!preview)
+            return;
+        poll.stop();
+        seen = true;
+        EXPECT_EQ(CardFilesInProgramFolder().size(), before.size() + 1);
+        auto* view = preview->findChild<QPrintPreviewWidget*>();
+        ASSERT_NE(view, nullptr);
+        EXPECT_EQ(view->pageCount(), 1);
+        if (!qEnvironmentVariableIsEmpty("CARD_KEEP_PREVIEW"))
+            preview->grab().save(qEnvironmentVariable("CARD_KEEP_PREVIEW"));
+        preview->reject();
+    });
+    poll.start(20);
+    w.btPrintClick();
+    EXPECT_TRUE(seen);
+    EXPECT_TRUE(messages.Requests.empty());
+    EXPECT_EQ(CardFilesInProgramFolder(), before);
 }
