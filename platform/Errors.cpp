@@ -2,6 +2,8 @@
 
 #include "MessageBox.h"
 
+#include <QFont>
+
 namespace platform {
 
 void ReportError(const QString& text) {
@@ -22,7 +24,12 @@ bool RunReported(const std::function<void()>& operation) {
     return false;
 }
 
-StationApplication::StationApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+StationApplication::StationApplication(int& argc, char** argv) : QApplication(argc, argv) {
+    // The windows are laid out for the classic Windows faces; on Linux the metric-compatible
+    // Liberation faces (fonts-liberation2) take their place.
+    QFont::insertSubstitution(QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"));
+    QFont::insertSubstitution(QStringLiteral("Arial"), QStringLiteral("Liberation Sans"));
+}
 
 bool StationApplication::notify(QObject* receiver, QEvent* event) {
     bool result = false;
