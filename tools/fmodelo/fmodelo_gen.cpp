@@ -66,7 +66,7 @@ void Field(QPainter& p, const QString& caption, int x0, int x1, int y) {
     p.setFont(Font(34));
     p.drawText(x0, y - 8, caption);
     const int start = x0 + p.fontMetrics().horizontalAdvance(caption) + 12;
-    p.setPen(QPen(Qt::black, 2));
+    p.setPen(QPen(Qt::black, 4));
     p.drawLine(start, y, x1, y);
 }
 
@@ -151,13 +151,13 @@ void DrawCard(QPainter& p) {
         p.setPen(Qt::black);
         p.setFont(Font(34, true));
         p.drawText(left + 24, bandTop + 50, cells[i]);
-        p.setPen(QPen(Qt::black, 2, Qt::DashLine));
+        p.setPen(QPen(Qt::black, 4, Qt::DashLine));
         p.drawLine(left + 60, bandBottom - 70, left + cellWidth - 60, bandBottom - 70);
     }
 
     // Footer below the lower row.
     p.setPen(Qt::black);
-    p.setFont(Font(30));
+    p.setFont(Font(36));
     const int footerTop = lowerTop + 2 * kBoxHalfHeight;
     p.drawText(QRect(x0, footerTop, x1 - x0, kFrameBottom - footerTop), Qt::AlignCenter,
                QStringLiteral("Impresiones dactilares tomadas con escáner a 500 ppp. "
