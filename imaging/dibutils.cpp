@@ -3,6 +3,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <stdexcept>
 
@@ -19,6 +21,12 @@ void WriteLe32(uint8_t* p, uint32_t v) {
     p[1] = (v >> 8) & 0xff;
     p[2] = (v >> 16) & 0xff;
     p[3] = (v >> 24) & 0xff;
+}
+
+// True when the block is large enough for the picture its header describes.
+bool CoversPicture(const DibBlock& b) {
+    const int64_t need = DibSizeFor(b.Width(), b.Height());
+    return need != 0 && b.Size() >= need;
 }
 
 } // namespace
@@ -108,4 +116,27 @@ bool SaveBmpData(const DibBlock& block, const QString& fileName, int64_t dataSiz
     const bool ok = n == dataSize && f.write(reinterpret_cast<const char*>(block.Data()), n) == n;
     f.close();
     return ok && f.error() == QFileDevice::NoError;
+}
+
+void StampMultiply(const DibBlock& stamp, DibBlock& target, int32_t centerX, int32_t centerY) {
+    if (!CoversPicture(stamp) || !CoversPicture(target))
+        return;
+    const int64_t w = stamp.Width(), h = stamp.Height();
+    const int64_t tw = target.Width(), th = target.Height();
+    const int64_t halfW = w / 2, halfH = h / 2;
+    for (int64_t i = 0; i < w; ++i) {
+        const int64_t x = centerX + i - halfW;
+        if (x < 0 || x >= tw)
+            continue;
+        for (int64_t j = 0; j < h; ++j) {
+            const int64_t y = centerY + j - halfH;
+            if (y < 0 || y >= th)
+                continue;
+            const double s = stamp.StoredRow(static_cast<int>(j))[i];
+            uint8_t& t = target.StoredRow(static_cast<int>(y))[x];
+            // s·t/255 never reaches a half, so rounding to nearest is unambiguous.
+            const long v = std::lround((s / 255.0) * (t / 255.0) * 255.0);
+            t = static_cast<uint8_t>(std::min(v, 255L));
+        }
+    }
 }

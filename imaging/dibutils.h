@@ -59,3 +59,11 @@ std::unique_ptr<DibBlock> LoadBmpData(const QString& fileName);
 // then dataSize bytes of the block). True when all dataSize bytes were written. Raises a
 // platform::StationError when the file cannot be created.
 bool SaveBmpData(const DibBlock& block, const QString& fileName, int64_t dataSize);
+
+// Lays Stamp onto Target by multiplication: each covered target pixel t becomes the integer
+// nearest to s × t / 255, so white stamp pixels leave the target as it was and black ones
+// blacken it. The stamp's centre pixel (width div 2, height div 2) lands on column centerX and
+// stored row centerY of the target (stored rows count from the bottom edge); the stamp keeps
+// its orientation and whatever falls outside the target is clipped. Only Target's pixel bytes
+// change. Blocks whose size does not cover their header's picture are left alone.
+void StampMultiply(const DibBlock& stamp, DibBlock& target, int32_t centerX, int32_t centerY);
