@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -187,6 +188,15 @@ TEST(DetectorContour, TracesAroundABlobAndFindsTheLoop) {
     EXPECT_TRUE(lfs::det::loop_is_clockwise(c, false));
     lfs::det::fill_loop(b, c);
     EXPECT_EQ(img, blank(0));
+    // A second square touching the first only at a corner is not part of its contour.
+    rect(img, 10, 10, 12, 12, 1);
+    rect(img, 13, 13, 15, 15, 1);
+    EXPECT_EQ(lfs::det::trace_contour(b, 20, 10, 10, {10, 10, 10, 9}, true, c),
+              lfs::det::Trace::Loop);
+    EXPECT_EQ(c.size(), 7u);
+    EXPECT_EQ(lfs::det::trace_contour(b, 20, 10, 10, {10, 10, 10, 9}, false, c),
+              lfs::det::Trace::Loop);
+    EXPECT_EQ(c.size(), 7u);
     // A trace that leaves the image fails.
     Image edge = blank(0);
     rect(edge, 0, 0, 2, 2, 1);
@@ -242,6 +252,72 @@ TEST(DetectorBinarize, FillHolesTable) {
         lfs::det::fill_holes(v, static_cast<int>(v.size()), 1);
         EXPECT_EQ(v, r.out);
     }
+}
+
+} // namespace
+
+namespace {
+
+// Random binary images and random maps (directions, low flow and high curvature set
+// anywhere, sizes not a multiple of the block size, images at the edge of the size range)
+// exercise tracing and loop filling against the image border. Every result must stay on
+// the image with a valid direction.
+TEST(DetectorRobustness, RandomImagesAndMaps) {
+    uint32_t state = 12345;
+    auto next = [&state] {
+        state = state * 1664525u + 1013904223u;
+        return state >> 8;
+    };
+    const int sizes[][2] = {{1, 1}, {2, 9}, {9, 2}, {8, 8}, {13, 21}, {40, 33}, {64, 57}};
+    size_t detected = 0, kept = 0;
+    for (const auto& sz : sizes) {
+        for (int trial = 0; trial < 20; ++trial) {
+            const int w = sz[0], h = sz[1];
+            lfs::Maps maps;
+            maps.iw = w;
+            maps.ih = h;
+            maps.mw = (w + 7) / 8;
+            maps.mh = (h + 7) / 8;
+            const size_t n = static_cast<size_t>(maps.mw) * maps.mh;
+            for (size_t i = 0; i < n; ++i) {
+                maps.direction.push_back(static_cast<int>(next() % 17) - 1);
+                maps.low_contrast.push_back(0);
+                maps.low_flow.push_back(static_cast<int>(next() % 2));
+                maps.high_curve.push_back(static_cast<int>(next() % 2));
+            }
+            // Blobs of ridge rather than salt and pepper, so that contours are long enough
+            // to reach every removal step.
+            std::vector<uint8_t> bin(static_cast<size_t>(w) * h, 0);
+            for (int k = 0; k < w * h / 12 + 1; ++k) {
+                const int x0 = static_cast<int>(next() % static_cast<uint32_t>(w));
+                const int y0 = static_cast<int>(next() % static_cast<uint32_t>(h));
+                const int bw = 1 + static_cast<int>(next() % 6),
+                          bh = 1 + static_cast<int>(next() % 6);
+                const uint8_t v = static_cast<uint8_t>(next() % 2);
+                for (int y = y0; y < std::min(h, y0 + bh); ++y) {
+                    for (int x = x0; x < std::min(w, x0 + bw); ++x) {
+                        bin[static_cast<size_t>(y) * w + x] = v;
+                    }
+                }
+            }
+            auto found = lfs::detect_minutiae(bin, w, h, maps, P);
+            detected += found.size();
+            lfs::remove_false_minutiae(found, bin, w, h, maps, P);
+            kept += found.size();
+            for (const auto& m : found) {
+                ASSERT_TRUE(m.x >= 0 && m.y >= 0 && m.x < w && m.y < h);
+                ASSERT_TRUE(m.direction >= 0 && m.direction < 32);
+                ASSERT_TRUE(m.type == lfs::kRidgeEnding || m.type == lfs::kBifurcation);
+            }
+            for (uint8_t v : bin) {
+                ASSERT_LE(v, 1);
+            }
+        }
+    }
+    // The images must give the removal steps something to work on.
+    EXPECT_GT(detected, 100u);
+    EXPECT_GT(kept, 0u);
+    EXPECT_LT(kept, detected);
 }
 
 } // namespace

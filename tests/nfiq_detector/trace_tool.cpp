@@ -88,12 +88,29 @@ int main(int argc, char** argv) {
         }
     }
     std::printf("nist %zu ours %zu\n", theirs.size(), found.size());
+    // NFIQ_CONTOUR=x,y,ex,ey: both traces of 10 steps from that feature/edge pixel pair on
+    // the binary image as it was before removal.
+    if (const char* ct = std::getenv("NFIQ_CONTOUR")) {
+        lfs::det::ContourPt s0{};
+        std::sscanf(ct, "%d,%d,%d,%d", &s0.x, &s0.y, &s0.ex, &s0.ey);
+        auto b0 = std::getenv("NFIQ_DUMP_FINAL") ? bin : lfs::binarize(padded, maps, p);
+        lfs::det::Bin view{b0.data(), img.width, img.height};
+        for (bool cw : {false, true}) {
+            lfs::det::Contour c;
+            const auto r = lfs::det::trace_contour(view, 10, s0.x, s0.y, s0, cw, c);
+            std::printf("%s r%d:", cw ? "cw " : "ccw", static_cast<int>(r));
+            for (const auto& q : c) {
+                std::printf(" %d,%d/%d,%d", q.x, q.y, q.ex, q.ey);
+            }
+            std::printf("\n");
+        }
+    }
     if (const char* st = std::getenv("NFIQ_STAGE")) {
         for (const auto& [name, list] : stages) {
             if (name == st) {
                 for (const auto& m : list) {
-                    std::printf("final %d %d %d %d %d\n", m.x, m.y, m.direction, m.type,
-                                m.feature_id);
+                    std::printf("final %d %d %d %d %d edge %d %d\n", m.x, m.y, m.direction, m.type,
+                                m.feature_id, m.ex, m.ey);
                 }
             }
         }
@@ -109,7 +126,7 @@ int main(int argc, char** argv) {
         std::sscanf(dump, "%d,%d", &cx, &cy);
         auto bin0 = lfs::binarize(padded, maps, p);
         auto cand = lfs::detect_minutiae(bin0, img.width, img.height, maps, p);
-        auto bin1 = lfs::binarize(padded, maps, p);
+        auto bin1 = std::getenv("NFIQ_DUMP_FINAL") ? bin : lfs::binarize(padded, maps, p);
         for (int y = cy - 12; y <= cy + 12; ++y) {
             std::printf("%4d ", y);
             for (int x = cx - 20; x <= cx + 20; ++x) {

@@ -41,6 +41,18 @@ bool next_contour_pixel(const Bin& b, const ContourPt& cur, bool clockwise, Cont
             return false;
         }
         if (b.at(nx, ny) == feature) {
+            // A diagonal neighbour whose two flanking neighbours both have the other value
+            // touches the current pixel only at a corner: the feature is followed through
+            // edge-connected pixels only, so such a corner is passed over.
+            if (i % 2 == 1) {
+                const int j = clockwise ? (i + 1) % 8 : (i + 7) % 8;
+                const int jx = cur.x + kNbrDx[j], jy = cur.y + kNbrDy[j];
+                if (b.inside(jx, jy) && b.at(jx, jy) != feature) {
+                    prev_x = nx;
+                    prev_y = ny;
+                    continue;
+                }
+            }
             next = {nx, ny, prev_x, prev_y};
             return true;
         }

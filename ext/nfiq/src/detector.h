@@ -39,7 +39,9 @@ enum class Trace { Ok, Loop, Fail };
 // One step along the contour of the feature region: looks round the neighbours of `cur`
 // starting from its edge pixel, clockwise or counter-clockwise (as seen on screen), and
 // returns the first feature-valued pixel with the neighbour examined just before it as the
-// new edge pixel. Fails when a neighbour lies outside the image or none has the value.
+// new edge pixel. A diagonal neighbour that touches `cur` only at a corner (its two
+// flanking neighbours have the other value) is passed over. Fails when a neighbour lies
+// outside the image or none qualifies.
 bool next_contour_pixel(const Bin&, const ContourPt& cur, bool clockwise, ContourPt& next);
 
 // Follows the contour from `start` for up to max_len steps (start itself not included in

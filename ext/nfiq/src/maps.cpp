@@ -7,6 +7,10 @@
 #include <cmath>
 #include <cstdlib>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace lfs {
 namespace {
 
@@ -23,6 +27,7 @@ struct RotGrids {
     int margin = 0; // pixels the grids reach beyond the window on any side
     int stride = 0; // row length of the window copy: size + 2 · margin
     std::vector<std::vector<uint16_t>> offsets; // [direction][j * size + i]
+    std::vector<std::vector<int>> xs, ys;       // the same points relative to the window
     // quarter[d]: the grid of direction d + n/2 (a quarter turn on) samples the same pixels
     // as the grid of d, its row j being column size-1-j of d's grid. True for nearly every
     // d; rounding ties at exact half pixels can break it, so it is checked point by point.
@@ -33,7 +38,10 @@ RotGrids make_dft_grids(const Params& p) {
     RotGrids g;
     const int n = g.size = p.windowsize;
     const double c = (n - 1) / 2.0;
-    std::vector<std::vector<int>> xs(p.num_directions), ys(p.num_directions);
+    auto& xs = g.xs;
+    auto& ys = g.ys;
+    xs.resize(p.num_directions);
+    ys.resize(p.num_directions);
     for (int d = 0; d < p.num_directions; ++d) {
         const double theta = p.start_dir_angle + d * (kPi / p.num_directions);
         const double cs = std::cos(theta), sn = std::sin(theta);
@@ -143,14 +151,12 @@ DftTables make_dft_tables(const Params& p) {
     return t;
 }
 
-// Direction of one window, or kInvalidDir when neither the primary nor the fork test
-// accepts one. win is the window copy the grid offsets index (window plus margin).
-int dft_direction(const uint8_t* win, const RotGrids& g, const DftTables& t, const Params& p) {
-    const int nd = p.num_directions;
-    std::array<std::array<double, 16>, 4> power{}; // [wave][direction]
-    // Sums of the rotated grid rows of every direction. Where a quarter turn maps the grid
-    // onto itself, one pass over the pixels gives both directions (rows and columns).
-    double rows[16][24];
+using RowSums = std::array<std::array<int, 24>, 16>; // [direction][grid row]
+
+// Sums of the rotated grid rows of every direction for one window. win is the window copy
+// the grid offsets index (window plus margin). Where a quarter turn maps the grid onto
+// itself, one pass over the pixels gives both directions (rows and columns).
+void grid_row_sums(const uint8_t* win, const RotGrids& g, int nd, RowSums& rows) {
     const int n = g.size, half = nd / 2;
     int vals[24 * 24];
     for (int d = 0; d < nd; ++d) {
@@ -174,14 +180,22 @@ int dft_direction(const uint8_t* win, const RotGrids& g, const DftTables& t, con
                 rows[d + half][j] = cols[n - 1 - j];
         }
     }
+}
+
+// Direction of one window from its grid row sums, or kInvalidDir when neither the primary
+// nor the fork test accepts one.
+int dft_direction(const RowSums& rows, const DftTables& t, const Params& p) {
+    const int nd = p.num_directions;
+    std::array<std::array<double, 16>, 4> power{}; // [wave][direction]
     for (int d = 0; d < nd; ++d) {
         // The four waves accumulate side by side; each sum still runs over j in order,
         // so the result is the same as one wave at a time.
         double cs[4] = {}, sn[4] = {};
         for (int j = 0; j < t.size; ++j) {
             for (int k = 0; k < 4; ++k) {
-                cs[k] += rows[d][j] * t.cos[j * 4 + k];
-                sn[k] += rows[d][j] * t.sin[j * 4 + k];
+                const double v = rows[d][j];
+                cs[k] += v * t.cos[j * 4 + k];
+                sn[k] += v * t.sin[j * 4 + k];
             }
         }
         for (int k = 0; k < t.waves; ++k)
@@ -228,6 +242,73 @@ int dft_direction(const uint8_t* win, const RotGrids& g, const DftTables& t, con
     }
     return kInvalidDir;
 }
+
+// Grid row sums for a run of windows whose origins lie on the block lattice of one block
+// row, computed side by side. With the padded image split into blocksize planes by x modulo
+// blocksize, the pixel one grid point reads in consecutive lattice windows lies in
+// consecutive bytes of one plane row, so each grid point costs one short vector add.
+class LatticeRowSums {
+  public:
+    static constexpr int kRun = 16;
+
+    LatticeRowSums(const PaddedImage& img, const RotGrids& g, int nd, int bs)
+        : n_(g.size), nd_(nd), pad_(img.pad), h_(img.h), wq_((img.w + bs - 1) / bs + kRun),
+          planes_(static_cast<size_t>(bs) * h_ * wq_, 0), base_(nd) {
+        for (int r = 0; r < bs; ++r) {
+            for (int y = 0; y < img.h; ++y) {
+                const uint8_t* src = img.px.data() + static_cast<size_t>(y) * img.w;
+                uint8_t* dst = planes_.data() + (static_cast<size_t>(r) * h_ + y) * wq_;
+                for (int x = r, q = 0; x < img.w; x += bs, ++q)
+                    dst[q] = src[x];
+            }
+        }
+        for (int d = 0; d < nd; ++d) {
+            for (int k = 0; k < n_ * n_; ++k) {
+                const int a = pad_ + g.xs[d][k]; // >= 0: the margin fits in the padding
+                base_[d].push_back((static_cast<ptrdiff_t>(a % bs) * h_ + pad_ + g.ys[d][k]) * wq_ +
+                                   a / bs);
+            }
+        }
+    }
+
+    // rows[kk] for the lattice windows k0 + kk, kk < kRun, of the block row whose windows
+    // start at unpadded y = wy. Lattice window k starts at unpadded x = k · blocksize.
+    void compute(int wy, int k0, RowSums* rows) const {
+        const uint8_t* origin = planes_.data() + static_cast<ptrdiff_t>(wy) * wq_ + k0;
+        for (int d = 0; d < nd_; ++d) {
+            const ptrdiff_t* base = base_[d].data();
+            for (int j = 0; j < n_; ++j) {
+                uint16_t acc[kRun]; // at most 24 · 63: fits
+#ifdef __SSE2__
+                __m128i lo = _mm_setzero_si128(), hi = _mm_setzero_si128();
+                const __m128i zero = _mm_setzero_si128();
+                for (int i = 0; i < n_; ++i) {
+                    const __m128i v = _mm_loadu_si128(
+                        reinterpret_cast<const __m128i*>(origin + base[j * n_ + i]));
+                    lo = _mm_add_epi16(lo, _mm_unpacklo_epi8(v, zero));
+                    hi = _mm_add_epi16(hi, _mm_unpackhi_epi8(v, zero));
+                }
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(acc), lo);
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(acc + 8), hi);
+#else
+                std::fill_n(acc, kRun, uint16_t{0});
+                for (int i = 0; i < n_; ++i) {
+                    const uint8_t* src = origin + base[j * n_ + i];
+                    for (int kk = 0; kk < kRun; ++kk)
+                        acc[kk] = static_cast<uint16_t>(acc[kk] + src[kk]);
+                }
+#endif
+                for (int kk = 0; kk < kRun; ++kk)
+                    rows[kk][d][j] = acc[kk];
+            }
+        }
+    }
+
+  private:
+    int n_, nd_, pad_, h_, wq_;
+    std::vector<uint8_t> planes_;              // [x mod bs][y][x / bs], kRun spare columns
+    std::vector<std::vector<ptrdiff_t>> base_; // [direction][grid point] plane offsets
+};
 
 // Closing of a TRUE/FALSE block map: dilate twice, erode twice (4-neighbourhood).
 void close_map(std::vector<int>& m, int mw, int mh) {
@@ -510,18 +591,51 @@ Maps make_maps(const PaddedImage& img, const Params& p) {
     const DftTables tables = make_dft_tables(p);
     const Axis ax = block_axis(m.iw, p), ay = block_axis(m.ih, p);
     // Windows of one block row mostly start on block boundaries: their histograms are
-    // sums of histograms of block-wide strips, computed once per block row.
+    // sums of histograms of block-wide strips, and their grid row sums are computed side
+    // by side, both once per block row (the row sums only for runs that are needed).
     const int sw = p.blocksize;
     const int per_window = p.windowsize % sw == 0 ? p.windowsize / sw : 0;
     const int nstrips = m.iw / sw;
     std::vector<Histogram> strips(nstrips);
+    // Histograms of the whole sw × sw cells of the image; a strip of a block row whose
+    // windows start on a cell boundary is the sum of per_window of them.
+    const int ncells_y = m.ih / sw;
+    std::vector<std::array<uint8_t, kImg6BitLimit>> cells(static_cast<size_t>(nstrips) * ncells_y);
+    for (int cy = 0; cy < ncells_y && per_window; ++cy) {
+        for (int cx = 0; cx < nstrips; ++cx) {
+            auto& cell = cells[static_cast<size_t>(cy) * nstrips + cx];
+            cell.fill(0);
+            for (int y = cy * sw; y < cy * sw + sw; ++y) {
+                const uint8_t* src =
+                    img.px.data() + static_cast<size_t>(y + img.pad) * img.w + img.pad + cx * sw;
+                for (int x = 0; x < sw; ++x)
+                    ++cell[src[x] & (kImg6BitLimit - 1)];
+            }
+        }
+    }
+    const LatticeRowSums lattice(img, grids, p.num_directions, sw);
+    const int nlattice = (m.iw - p.windowsize - 1) / sw + 1; // windows at x = 0, sw, ...
+    const int nruns = (nlattice + LatticeRowSums::kRun - 1) / LatticeRowSums::kRun;
+    std::vector<RowSums> lattice_sums(static_cast<size_t>(nruns) * LatticeRowSums::kRun);
+    std::vector<bool> run_done(nruns);
+    RowSums rows;
     for (int by = 0; by < m.mh; ++by) {
-        const uint8_t* row =
-            img.px.data() + static_cast<size_t>(ay.window[by] + img.pad) * img.w + img.pad;
+        const int wy = ay.window[by];
+        const uint8_t* row = img.px.data() + static_cast<size_t>(wy + img.pad) * img.w + img.pad;
+        const bool on_cells = wy % sw == 0 && wy / sw + per_window <= ncells_y;
         for (int k = 0; k < nstrips && per_window; ++k) {
             strips[k].fill(0);
-            add_histogram(row + k * sw, img.w, sw, p.windowsize, strips[k]);
+            if (on_cells) {
+                for (int c = wy / sw; c < wy / sw + per_window; ++c) {
+                    const auto& cell = cells[static_cast<size_t>(c) * nstrips + k];
+                    for (int v = 0; v < kImg6BitLimit; ++v)
+                        strips[k][v] += cell[v];
+                }
+            } else {
+                add_histogram(row + k * sw, img.w, sw, p.windowsize, strips[k]);
+            }
         }
+        run_done.assign(nruns, false);
         for (int bx = 0; bx < m.mw; ++bx) {
             const int i = by * m.mw + bx;
             const int wx = ax.window[bx];
@@ -538,11 +652,24 @@ Maps make_maps(const PaddedImage& img, const Params& p) {
                 m.low_contrast[i] = 1;
                 continue;
             }
-            const uint8_t* src = win - static_cast<ptrdiff_t>(grids.margin) * img.w - grids.margin;
-            for (int r = 0; r < grids.stride; ++r)
-                std::copy_n(src + static_cast<size_t>(r) * img.w, grids.stride,
-                            local.begin() + static_cast<ptrdiff_t>(r) * grids.stride);
-            m.direction[i] = dft_direction(local.data(), grids, tables, p);
+            const RowSums* sums = &rows;
+            if (wx % sw == 0 && wx / sw < nlattice) {
+                const int run = wx / sw / LatticeRowSums::kRun;
+                const int k0 = run * LatticeRowSums::kRun;
+                if (!run_done[run]) {
+                    lattice.compute(wy, k0, &lattice_sums[k0]);
+                    run_done[run] = true;
+                }
+                sums = &lattice_sums[wx / sw];
+            } else {
+                const uint8_t* src =
+                    win - static_cast<ptrdiff_t>(grids.margin) * img.w - grids.margin;
+                for (int r = 0; r < grids.stride; ++r)
+                    std::copy_n(src + static_cast<size_t>(r) * img.w, grids.stride,
+                                local.begin() + static_cast<ptrdiff_t>(r) * grids.stride);
+                grid_row_sums(local.data(), grids, p.num_directions, rows);
+            }
+            m.direction[i] = dft_direction(*sums, tables, p);
             if (m.direction[i] == kInvalidDir)
                 m.low_flow[i] = 1;
         }

@@ -96,9 +96,11 @@ class Remover {
     }
 
     // Visits pairs (first, second) in sorted order with second after first and at most
-    // `limit` rows below it. `test` returns true when it flagged the first minutia. Flags
-    // take effect after the pass; a second whose feature pixel was changed (by a loop fill)
-    // is flagged, a first whose feature pixel was changed is skipped.
+    // `limit` rows below it; `test` flags the minutiae it condemns (its result is only
+    // informative). Flags take effect after the pass: a first minutia flagged while paired
+    // still meets the remaining seconds, which matches NIST's results better than dropping
+    // out of the inner loop. A flagged minutia is not visited again; a second whose feature
+    // pixel was changed (by a loop fill) is flagged, a first in that state is skipped.
     template <class Test> void pair_pass(int limit, Test test) {
         const size_t n = list_.size();
         std::vector<char> flag(n, 0);
@@ -117,9 +119,7 @@ class Remover {
                     flag[s] = 1;
                     continue;
                 }
-                if (test(list_[f], list_[s], flag[f], flag[s]) && flag[f]) {
-                    break;
-                }
+                test(list_[f], list_[s], flag[f], flag[s]);
             }
         }
         drop_flagged(flag);
@@ -283,7 +283,7 @@ class Remover {
             if (turns.size() == 1 && turns[0]) {
                 to = minima[0].at;
             } else if (turns.size() == 3 && turns[0] && !turns[1] && turns[2]) {
-                to = minima[1].value < minima[0].value ? minima[1].at : minima[0].at;
+                to = minima[1].value <= minima[0].value ? minima[1].at : minima[0].at;
             } else {
                 return false;
             }
