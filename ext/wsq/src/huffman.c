@@ -1,0 +1,164 @@
+/* Huffman tables: optimal length-limited code construction for the encoder (the
+ * procedure of the JPEG standard, Annex K.2) and canonical decode tables. */
+#include <math.h>
+#include <string.h>
+
+#include "wsq_internal.h"
+
+#define NSYM 257 /* 256 byte values plus one reserved symbol */
+#define MAXLEN 300
+
+int wsq_huff_make_table(const uint32_t freq_in[256], uint8_t bits[17], uint8_t values[256]) {
+    uint64_t freq[NSYM];
+    int codesize[NSYM];
+    int others[NSYM];
+    int used = 0;
+    for (int i = 0; i < 256; ++i) {
+        freq[i] = freq_in[i];
+        used += freq_in[i] != 0;
+    }
+    memset(bits, 0, 17);
+    if (used == 0)
+        return 0;
+    freq[256] = 1; /* keeps the all-ones code word unused */
+    for (int i = 0; i < NSYM; ++i) {
+        codesize[i] = 0;
+        others[i] = -1;
+    }
+    /* Entries still in play, in increasing symbol order (the tie rule depends on it). */
+    int live[NSYM], nlive = 0;
+    for (int i = 0; i < NSYM; ++i) {
+        if (freq[i])
+            live[nlive++] = i;
+    }
+    for (;;) {
+        /* The two least frequent entries; among equals the larger symbol is "less". */
+        int c1 = -1, c2 = -1, p2 = -1;
+        uint64_t v = UINT64_MAX;
+        for (int j = 0; j < nlive; ++j) {
+            if (freq[live[j]] <= v) {
+                v = freq[live[j]];
+                c1 = live[j];
+            }
+        }
+        v = UINT64_MAX;
+        for (int j = 0; j < nlive; ++j) {
+            if (freq[live[j]] <= v && live[j] != c1) {
+                v = freq[live[j]];
+                c2 = live[j];
+                p2 = j;
+            }
+        }
+        if (c2 < 0)
+            break;
+        freq[c1] += freq[c2];
+        freq[c2] = 0;
+        memmove(live + p2, live + p2 + 1, (size_t)(nlive - p2 - 1) * sizeof live[0]);
+        --nlive;
+        codesize[c1]++;
+        while (others[c1] >= 0) {
+            c1 = others[c1];
+            codesize[c1]++;
+        }
+        others[c1] = c2;
+        codesize[c2]++;
+        while (others[c2] >= 0) {
+            c2 = others[c2];
+            codesize[c2]++;
+        }
+    }
+    int count[MAXLEN + 1];
+    memset(count, 0, sizeof count);
+    for (int i = 0; i < NSYM; ++i) {
+        if (codesize[i])
+            count[codesize[i]]++;
+    }
+    /* Limit code lengths to 16 bits: move pairs of long codes up the tree. */
+    for (int i = MAXLEN; i > 16; --i) {
+        while (count[i] > 0) {
+            int j = i - 2;
+            while (count[j] == 0)
+                --j;
+            count[i] -= 2;
+            count[i - 1]++;
+            count[j + 1] += 2;
+            count[j]--;
+        }
+    }
+    /* Drop the reserved symbol's code: the longest one. */
+    int i = 16;
+    while (i > 0 && count[i] == 0)
+        --i;
+    count[i]--;
+    for (int l = 1; l <= 16; ++l)
+        bits[l] = (uint8_t)count[l];
+    int n = 0;
+    for (int l = 1; l <= MAXLEN && n < used; ++l) {
+        for (int s = 0; s < 256; ++s) {
+            if (codesize[s] == l)
+                values[n++] = (uint8_t)s;
+        }
+    }
+    return n;
+}
+
+int wsq_huff_dec_build(wsq_huff_dec* t) {
+    int total = 0;
+    for (int l = 1; l <= 16; ++l)
+        total += t->bits[l];
+    if (total > 256)
+        return WSQ_EHUFFTABLE;
+    t->nvalues = total;
+    memset(t->fast, 0, sizeof t->fast);
+    int32_t code = 0;
+    int k = 0;
+    for (int l = 1; l <= 16; ++l) {
+        t->valoffset[l] = k - code;
+        for (int j = 0; j < t->bits[l]; ++j, ++k, ++code) {
+            if (code >= (1 << l))
+                return WSQ_EHUFFTABLE; /* more codes than this length can hold */
+            if (l <= 10) {
+                int shift = 10 - l;
+                int first = code << shift;
+                for (int f = 0; f < (1 << shift); ++f)
+                    t->fast[first + f] = (uint16_t)(l << 8 | t->values[k]);
+            }
+        }
+        t->maxcode[l] = t->bits[l] ? code - 1 : -1;
+        code <<= 1;
+    }
+    t->maxcode[17] = INT32_MAX;
+    t->defined = 1;
+    return WSQ_OK;
+}
+
+static int scale(double v, double limit, uint8_t* e, uint64_t* m) {
+    if (!(v >= 0.0) || !(v < limit) || !isfinite(v))
+        return WSQ_ERANGE;
+    if (v == 0.0) {
+        *e = 0;
+        *m = 0;
+        return WSQ_OK;
+    }
+    int count = 0;
+    double t = v;
+    while (t < limit) {
+        t *= 10.0;
+        if (++count > 255)
+            return WSQ_ERANGE;
+    }
+    int ex = count - 1;
+    double r = floor(v * pow(10.0, ex) + 0.5);
+    if (r > limit)
+        r = limit;
+    *e = (uint8_t)ex;
+    *m = (uint64_t)r;
+    return WSQ_OK;
+}
+
+int wsq_scale16(double v, uint8_t* e, uint16_t* m) {
+    uint64_t x = 0;
+    int rc = scale(v, 65535.0, e, &x);
+    *m = (uint16_t)x;
+    return rc;
+}

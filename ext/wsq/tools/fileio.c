@@ -1,0 +1,114 @@
+#define _GNU_SOURCE
+#include "fileio.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#define MAX_INPUT (1u << 30)
+
+int read_whole_file(const char* path, uint8_t** data, size_t* len) {
+    *data = NULL;
+    *len = 0;
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return errno;
+    struct stat st;
+    if (fstat(fd, &st) != 0) {
+        int e = errno;
+        close(fd);
+        return e;
+    }
+    if (!S_ISREG(st.st_mode) || st.st_size > MAX_INPUT) {
+        close(fd);
+        return S_ISREG(st.st_mode) ? EFBIG : EINVAL;
+    }
+    size_t n = (size_t)st.st_size;
+    uint8_t* buf = malloc(n ? n : 1);
+    if (!buf) {
+        close(fd);
+        return ENOMEM;
+    }
+    size_t got = 0;
+    while (got < n) {
+        ssize_t r = read(fd, buf + got, n - got);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0) {
+            int e = r < 0 ? errno : EIO; /* the file shrank while being read */
+            free(buf);
+            close(fd);
+            return e;
+        }
+        got += (size_t)r;
+    }
+    close(fd);
+    *data = buf;
+    *len = n;
+    return 0;
+}
+
+int write_file_atomic(const char* path, const void* data, size_t len) {
+    size_t plen = strlen(path);
+    char* tmp = malloc(plen + 8);
+    if (!tmp)
+        return ENOMEM;
+    memcpy(tmp, path, plen);
+    memcpy(tmp + plen, ".XXXXXX", 8);
+    /* Termination requests wait until the temporary is renamed or removed, so that an
+     * interrupted run leaves no stray file (the write takes well under a second). */
+    sigset_t stop, old;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGINT);
+    sigaddset(&stop, SIGTERM);
+    sigaddset(&stop, SIGHUP);
+    sigaddset(&stop, SIGQUIT);
+    sigprocmask(SIG_BLOCK, &stop, &old);
+    int fd = mkostemp(tmp, O_CLOEXEC);
+    if (fd < 0) {
+        int e = errno;
+        sigprocmask(SIG_SETMASK, &old, NULL);
+        free(tmp);
+        return e;
+    }
+    int err = 0;
+    mode_t mask = umask(0);
+    umask(mask);
+    if (fchmod(fd, 0666 & ~mask) != 0)
+        err = errno;
+    const uint8_t* p = data;
+    size_t left = len;
+    while (!err && left > 0) {
+        ssize_t w = write(fd, p, left);
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w <= 0) {
+            err = w < 0 ? errno : EIO;
+            break;
+        }
+        p += w;
+        left -= (size_t)w;
+    }
+    if (!err && fdatasync(fd) != 0)
+        err = errno;
+    if (close(fd) != 0 && !err)
+        err = errno;
+    if (!err && rename(tmp, path) != 0)
+        err = errno;
+    if (err)
+        unlink(tmp);
+    free(tmp);
+    sigprocmask(SIG_SETMASK, &old, NULL);
+    return err;
+}
+
+int same_file(const char* a, const char* b) {
+    struct stat sa, sb;
+    return stat(a, &sa) == 0 && stat(b, &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
