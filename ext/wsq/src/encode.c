@@ -200,12 +200,8 @@ static int code_block(const float* plane, size_t stride, const wsq_geometry* g, 
             const float* p = plane + (size_t)(r->y + y) * stride + r->x;
             for (uint32_t x = 0; x < r->w; ++x) {
                 double a = p[x];
-                long v;
-                if (a > half_z)
-                    v = (long)((a - half_z) * inv_q) + 1;
-                else if (a < -half_z)
-                    v = -((long)((-a - half_z) * inv_q) + 1);
-                else {
+                double m = a > 0 ? a : -a;
+                if (m <= half_z) {
                     if (++run == 65535) {
                         emit_run(out, run);
                         run = 0;
@@ -214,11 +210,19 @@ static int code_block(const float* plane, size_t stride, const wsq_geometry* g, 
                 }
                 emit_run(out, run);
                 run = 0;
-                if (v > MAX_INDEX || v < -MAX_INDEX) {
+                /* Index magnitude trunc(t) + 1; checked before the conversion so that an
+                 * out-of-range value is never cast. */
+                double t = (m - half_z) * inv_q;
+                long v;
+                if (t < MAX_INDEX) {
+                    v = (long)t + 1;
+                } else {
                     if (!clip[k])
                         return k;
-                    v = v > 0 ? MAX_INDEX : -MAX_INDEX;
+                    v = MAX_INDEX;
                 }
+                if (a < 0)
+                    v = -v;
                 if (v >= -73 && v <= 74)
                     out->s[out->n++] = (uint32_t)(v + 180);
                 else if (v > 0)
