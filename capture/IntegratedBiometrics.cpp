@@ -86,7 +86,11 @@ TFIntegratedBiometrics::TFIntegratedBiometrics(QWidget* parent)
     : QWidget(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint) {
     setObjectName("FIntegratedBiometrics");
     setWindowTitle(QStringLiteral("Captura Integrated Biometrics"));
-    QFont f(QStringLiteral("MS Sans Serif"));
+    // The design's font, else a narrow sans of the same width class (Arial's metric twin on
+    // Linux), so that the captions fit the places the layout gives them.
+    QFont f;
+    f.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Arial"),
+                   QStringLiteral("Liberation Sans")});
     f.setPixelSize(11);
     setFont(f);
     setFixedSize(782, 457);
