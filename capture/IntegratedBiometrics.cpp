@@ -36,6 +36,9 @@ constexpr int kBeepHz = 3500;
 // handler whose delivery began while the window was being destroyed finds it gone.
 std::set<const void*> gLiveWindows;
 
+// Hand-over counter of posted messages (PostEvent / event()).
+std::atomic<unsigned> gHandOver{0};
+
 QString Field(const char* text) {
     return QString::fromUtf8(text, static_cast<qsizetype>(strnlen(text, IBSU_MAX_STR_LEN)));
 }
@@ -367,7 +370,15 @@ QString TFIntegratedBiometrics::PromptText(const CaptureInfo& step) const {
 // Messages
 
 void TFIntegratedBiometrics::Post(int message, int wParam) {
-    QCoreApplication::postEvent(this, new CaptureEvent(message, wParam));
+    PostEvent(new CaptureEvent(message, wParam));
+}
+
+void TFIntegratedBiometrics::PostEvent(CaptureEvent* e) {
+    // Release what this thread wrote (the message itself included) before the message is
+    // queued; event() acquires it. Qt's queue orders the two already, but inside a library
+    // the race detector cannot see, so the hand-over is made explicit here.
+    gHandOver.fetch_add(1, std::memory_order_release);
+    QCoreApplication::postEvent(this, e);
 }
 
 void TFIntegratedBiometrics::Send(int message, int wParam) {
@@ -376,6 +387,7 @@ void TFIntegratedBiometrics::Send(int message, int wParam) {
 }
 
 bool TFIntegratedBiometrics::event(QEvent* e) {
+    gHandOver.load(std::memory_order_acquire); // pairs with PostEvent
     const int type = e->type();
     if (type < QEvent::User + 1 || type > UM_START_TIMER_HIDE)
         return QWidget::event(e);
@@ -420,7 +432,7 @@ void TFIntegratedBiometrics::ShowStatus(const QString& text) {
     if (QThread::currentThread() == thread())
         m_txtStatusMessage->setText(text);
     else
-        QCoreApplication::postEvent(this, new CaptureEvent(UM_SET_TEXT, kTextStatus, text));
+        PostEvent(new CaptureEvent(UM_SET_TEXT, kTextStatus, text));
 }
 
 void TFIntegratedBiometrics::ShowGuidance(const QString& text) {

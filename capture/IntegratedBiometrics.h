@@ -174,6 +174,8 @@ class TFIntegratedBiometrics : public QWidget {
     void UMDrawQuality();
 
     void Post(int message, int wParam = 0);
+    // Posts a message made on any thread; every post goes through here (see event()).
+    void PostEvent(CaptureEvent* e);
     void Send(int message, int wParam = 0);
     void OpenScanner();
     QString ScannerDescriptionModel(int listPosition) const;
