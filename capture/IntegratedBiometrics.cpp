@@ -28,8 +28,6 @@ TFIntegratedBiometrics* FIntegratedBiometrics = nullptr;
 namespace {
 
 const QString kDevicePlaceholder = QStringLiteral("- Por favor seleccione -");
-const QString kAborted = QStringLiteral("Secuencia de captura abortada");
-constexpr int kResolution = IBSU_RESOLUTION_500;
 constexpr int kBeepHz = 3500;
 
 // Windows whose SDK handlers may still run. Changed and read only under CallbackLock, so a

@@ -320,6 +320,11 @@ TEST_F(CaptureWindow, TwoScannersWaitForTheOperatorsChoice) {
     EXPECT_EQ(w->DeviceHandle(), handle);
     EXPECT_EQ(w->StepIndex(), 0);
 
+    // Choosing again the position chosen last does nothing: the capture goes on.
+    choose(1);
+    EXPECT_EQ(w->StepIndex(), 0);
+    EXPECT_EQ(w->DeviceHandle(), handle);
+
     // A refresh while capturing keeps the selection and leaves the buttons alone.
     IBSIM_DetachScanner(3);
     Settle();
