@@ -760,11 +760,16 @@ TEST_F(CaptureWindow, DefaultScenarioRequestEndToEnd) {
 }
 
 TEST_F(CaptureWindow, Screenshot) {
+    // Mid-capture after a good result (kept open: "Guardar" clear), with the rectangle, the
+    // NFIQ box and the indicators showing.
     Load(kOneWatson);
+    IBSIM_SetNfiqLibrary(FAKE_NFIQ_TWO);
     Create();
+    w->m_chkSaveImages->setChecked(false);
     StartFlat();
-    Finger({1, 2, 0, 0});
-    QCoreApplication::processEvents();
+    Finger({0, 1, 0, 0});
+    Complete();
+    QTest::qWait(50); // let the preview take the last picture
     const QImage shot = w->grab().toImage();
     ASSERT_FALSE(shot.isNull());
     EXPECT_EQ(shot.size(), QSize(782, 457));
