@@ -4,6 +4,7 @@
 #include "BusyCursor.h"
 #include "InitialzeDevice.h"
 #include "ScannerPicture.h"
+#include "Screen.h"
 
 #include <IBScanUltimateApi.h>
 
@@ -329,7 +330,10 @@ void TFIntegratedBiometrics::RequestCapture(int sequencePosition, const QString&
     m_cboCaptureSeq->setCurrentIndex(sequencePosition);
     SetOutputFile(outputFile);
     SetFingerName(fingerName);
-    SetTop(top);
+    if (top == kCentred)
+        platform::CenterOnScreen(this);
+    else
+        SetTop(top);
     OnCaptureDone = std::move(onDone);
     OnCaptureClosed = std::move(onClosed);
     if (!isVisible())

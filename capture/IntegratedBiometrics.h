@@ -23,6 +23,7 @@
 #include <array>
 #include <atomic>
 #include <functional>
+#include <limits>
 #include <mutex>
 
 struct IBSU_ImageData;
@@ -87,7 +88,9 @@ class TFIntegratedBiometrics : public QWidget {
     // Outer height of the window (with its frame), for placing it above the screen's bottom.
     int OuterHeight() const;
     // The whole request in the requester's order: sequence, output file and finger name,
-    // vertical place, events; then shows the window unless it is already visible.
+    // vertical place (kCentred: the middle of the screen), events; then shows the window
+    // unless it is already visible.
+    static constexpr int kCentred = std::numeric_limits<int>::min();
     void RequestCapture(int sequencePosition, const QString& outputFile, const QString& fingerName,
                         int top, std::function<void()> onDone, std::function<void()> onClosed);
 

@@ -7,7 +7,7 @@
 
 #include <QFile>
 #include <QImage>
-#include <QSignalSpy>
+#include <QScreen>
 #include <QTest>
 
 #include <memory>
@@ -266,9 +266,11 @@ TEST_F(CaptureWindow, OneScannerIsSelectedOpenedAndCaptured) {
     // A second request starts at once with the scanner still open.
     events.clear();
     w->RequestCapture(
-        1, wd.File("dedo2.bmp"), "Indice Derecho", 0, [this] { events << "done2"; },
-        [this] { events << "closed2"; });
+        1, wd.File("dedo2.bmp"), "Indice Derecho", TFIntegratedBiometrics::kCentred,
+        [this] { events << "done2"; }, [this] { events << "closed2"; });
     Settle();
+    const QPoint screenMiddle = w->screen()->availableGeometry().center();
+    EXPECT_LE((w->frameGeometry().center() - screenMiddle).manhattanLength(), 2);
     EXPECT_EQ(w->windowTitle(), "Capturando el Indice Derecho");
     EXPECT_EQ(w->StepIndex(), 0);
     EXPECT_EQ(w->m_txtStatusMessage->text(),
