@@ -341,6 +341,27 @@ TEST_F(IbscanTest, PlatenMustBeClearBeforeTheFingerCounts) {
     EXPECT_EQ(events[1].arg, IBSU_PLATEN_CLEARED);
 }
 
+TEST_F(IbscanTest, ScriptedStepsPlayTheFingerOverTime) {
+    // The count goes wrong for a while: automatic capture waits until it is right again
+    // and the finger has then lain still for the stable time.
+    load(std::string(kOneWatson) +
+         "[capture]\nstable_ms = 100\nat = 0 place\nat = 100 count_state 2\n"
+         "at = 200 quality 2,0,0,0\nat = 300 count_state 0\nat = 350 key 5\n");
+    const int h = open();
+    ASSERT_EQ(IBSU_BeginCaptureImage(h, 2, 500, IBSU_OPTION_AUTO_CAPTURE), 0);
+    advance(399);
+    EXPECT_TRUE(rec.ofKind(kResult).empty());
+    advance(1);
+    EXPECT_EQ(rec.kinds(), (K{kPreview, kQuality, kFingers, kFingers, kQuality, kPreview, kFingers,
+                              kQuality, kFingers, IBSU_EVENT_KEY_BUTTON, kResult}));
+    std::vector<int> states;
+    for (const auto& e : rec.ofKind(kFingers))
+        states.push_back(e.arg);
+    EXPECT_EQ(states, (std::vector<int>{IBSU_NON_FINGER, 0, 2, 0}));
+    EXPECT_EQ(rec.ofKind(kQuality).back().qualities, (std::vector<int>{2, 0, 0, 0}));
+    EXPECT_EQ(rec.ofKind(IBSU_EVENT_KEY_BUTTON).at(0).arg, 5);
+}
+
 TEST_F(IbscanTest, FourFingerScannerSegmentsEachFinger) {
     load("[sim]\nclock=manual\n[scanner.1]\nmodel=KOJAK\n[capture]\nfinger_ms=0\n"
          "stable_ms=10\n");
@@ -594,6 +615,9 @@ TEST_F(IbscanTest, ScenarioErrorsNameTheirLine) {
         {"[nothing]\n", 1},
         {"[scanner.1\n", 1},
         {"; fine\n\n[scanner.1]\nopen_result = 0, x\n", 4},
+        {"[capture]\nat = 100 wiggle\n", 2},
+        {"[capture]\nat = 100 count_state 4\n", 2},
+        {"[capture]\nat = lift\n", 2},
     };
     for (const auto& c : cases) {
         int line = 0;

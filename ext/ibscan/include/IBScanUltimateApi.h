@@ -36,10 +36,14 @@
  *   client rectangle, centred, with the overlay texts and quadrangles on top. The host
  *   widget must outlive the open device, or be destroyed only on the GUI thread (the child
  *   then goes with it and the library stops drawing).
- * - IBSU_ImageData keeps the 64-byte size of the original 32-bit record. Its pixel address
- *   is 8 bytes wide here, so width and height sit at offsets 8 and 12; resolutions (16, 24),
- *   pitch (40) and bits per pixel (44) keep their offsets. The layout is checked by tests.
+ * - IBSU_ImageData is 64 bytes. Its pixel address is 8 bytes wide here, so width and
+ *   height sit at offsets 8 and 12 (a 32-bit build would have them at 4 and 8);
+ *   resolutions (16, 24), pitch (40) and bits per pixel (44) are at the same offsets on
+ *   both. The layout is checked by tests.
  * - Colours are 0x00BBGGRR values; IBSU_RGB(r, g, b) builds one.
+ * - Close every device (and register null handlers for the library-wide kinds 0 and 8)
+ *   before the QApplication and the handlers' contexts go away: the library keeps running
+ *   until the process ends and may still raise device-count events.
  */
 #ifndef IBSCANULTIMATEAPI_H
 #define IBSCANULTIMATEAPI_H

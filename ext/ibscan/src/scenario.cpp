@@ -108,6 +108,48 @@ bool applyScannerKey(ScannerScript& s, const std::string& key, std::string_view 
     return false;
 }
 
+// "<ms> <action> [value]": quality takes a list, count_state / platen / key a number,
+// place and lift nothing.
+bool parseStep(CaptureScript& c, std::string_view v) {
+    if (c.steps.size() >= static_cast<std::size_t>(kMaxTimedSteps))
+        return false;
+    std::size_t sp = v.find_first_of(" \t");
+    if (sp == std::string_view::npos)
+        return false;
+    TimedStep step;
+    if (!parseInt(v.substr(0, sp), 0, kMaxTimeMs, step.ms))
+        return false;
+    v = trim(v.substr(sp));
+    sp = v.find_first_of(" \t");
+    const std::string action = lower(v.substr(0, sp));
+    const std::string_view rest =
+        sp == std::string_view::npos ? std::string_view() : trim(v.substr(sp));
+    int n = 0;
+    if (action == "quality") {
+        step.action = TimedStep::Quality;
+        if (!parseIntList(rest, -1000, 1000, step.values) || step.values.empty())
+            return false;
+    } else if (action == "count_state" || action == "platen" || action == "key") {
+        step.action = action == "count_state" ? TimedStep::CountState
+                      : action == "platen"    ? TimedStep::Platen
+                                              : TimedStep::Key;
+        const int hi = step.action == TimedStep::CountState ? 3
+                       : step.action == TimedStep::Platen   ? 1
+                                                            : 1000;
+        if (!parseInt(rest, 0, hi, n))
+            return false;
+        step.values = {n};
+    } else if (action == "place" || action == "lift") {
+        step.action = action == "place" ? TimedStep::Place : TimedStep::Lift;
+        if (!rest.empty())
+            return false;
+    } else {
+        return false;
+    }
+    c.steps.push_back(std::move(step));
+    return true;
+}
+
 } // namespace
 
 bool parseInt(std::string_view text, int lo, int hi, int& out) {
@@ -178,6 +220,8 @@ bool applyCaptureKey(CaptureScript& c, std::string_view keyText, std::string_vie
         c.image = lower(v) == "builtin" ? std::string() : std::string(v);
         return true;
     }
+    if (key == "at")
+        return parseStep(c, v);
     if (key == "seed") {
         int s = 0;
         if (!parseInt(v, 0, 2'000'000'000, s))

@@ -16,6 +16,15 @@ constexpr int kMaxListValues = 16;
 constexpr int kMaxTimeMs = 86'400'000; // one day
 constexpr std::size_t kMaxScenarioBytes = 1 << 20;
 
+// Something the person at the scanner does during a capture ("at = <ms> <action> [value]").
+struct TimedStep {
+    enum Action { Quality, CountState, Place, Lift, Platen, Key } action = Place;
+    int ms = 0;
+    std::vector<int> values;
+};
+
+constexpr int kMaxTimedSteps = 64;
+
 // How one capture goes. Times are milliseconds after IBSU_BeginCaptureImage; -1 = never.
 struct CaptureScript {
     int fingerMs = -1;        // the finger arrives
@@ -32,6 +41,7 @@ struct CaptureScript {
     std::string image; // BMP file; empty: built-in print
     bool hasSeed = false;
     unsigned seed = 1;
+    std::vector<TimedStep> steps;
 };
 
 // Key/value pairs of one [capture...] section, applied in order over a CaptureScript.

@@ -115,8 +115,10 @@ struct Device {
     bool hadFinger = false;
     int fingerToken = 0;
     CaptureScript script;
-    std::shared_ptr<const Frame> print, blank;
-    std::vector<Box> boxes;
+    std::shared_ptr<const Frame> print, blank; // print: null until first needed
+    std::vector<Box> boxes;                    // each finger's box in the print
+    unsigned renderSeed = 0;
+    int fingerTiles = 1;
     int imageWidth = 0, imageHeight = 0;
     // Client window.
     bool hasWindow = false;
@@ -484,7 +486,7 @@ class Sim {
     }
 
     static std::vector<int> defaultQualities(int fingers) {
-        std::vector<int> q(IBSU_MAX_QUALITIES > 4 ? 4 : IBSU_MAX_QUALITIES, 0);
+        std::vector<int> q(4, 0); // scanners report four places
         for (int i = 0; i < std::min(fingers, 4); ++i)
             q[static_cast<std::size_t>(i)] = IBSU_QUALITY_GOOD;
         return q;
@@ -530,16 +532,27 @@ class Sim {
                 d.boxes.push_back(
                     Box{frame->width * i / n, 0, frame->width * (i + 1) / n, frame->height});
         } else {
-            *frame = renderFingers(seed, w, h, fingers, d.boxes);
+            // Rendered when the finger first shows (printOf), not in the call that begins
+            // the capture, which the host makes on its GUI thread.
+            frame = nullptr;
+            d.renderSeed = seed;
+            d.fingerTiles = fingers;
         }
         auto blank = std::make_shared<Frame>();
-        blank->width = frame->width;
-        blank->height = frame->height;
-        blank->pixels.assign(frame->pixels.size(), 255);
+        blank->width = frame ? frame->width : w;
+        blank->height = frame ? frame->height : h;
+        blank->pixels.assign(static_cast<std::size_t>(blank->width) * blank->height, 255);
         d.print = std::move(frame);
+        d.imageWidth = blank->width;
+        d.imageHeight = blank->height;
         d.blank = std::move(blank);
-        d.imageWidth = d.print->width;
-        d.imageHeight = d.print->height;
+    }
+
+    const std::shared_ptr<const Frame>& printOf(Device& d) {
+        if (!d.print)
+            d.print = std::make_shared<const Frame>(
+                renderFingers(d.renderSeed, d.imageWidth, d.imageHeight, d.fingerTiles, d.boxes));
+        return d.print;
     }
 
     void startCapture(Device& d, int type, int options) {
@@ -586,10 +599,39 @@ class Sim {
                      whenCapturing([this](Device& x) { placeFinger(*x.sc, {}); }));
         if (d.script.liftMs >= 0)
             schedule(d.script.liftMs, whenCapturing([this](Device& x) { lift(*x.sc); }));
+        for (const TimedStep& step : d.script.steps)
+            schedule(step.ms, whenCapturing([this, step](Device& x) { act(*x.sc, step); }));
         if (clock_ == IBSIM_CLOCK_REALTIME)
             schedulePreview(d);
         if (sc.fingerOn && !sc.platenDirty)
             fingerArrived(d);
+    }
+
+    void act(Scanner& sc, const TimedStep& step) {
+        switch (step.action) {
+        case TimedStep::Quality:
+            if (sc.fingerOn)
+                placeFinger(sc, step.values);
+            else
+                sc.qualities = step.values;
+            break;
+        case TimedStep::CountState:
+            setCountState(sc, step.values.at(0));
+            break;
+        case TimedStep::Place:
+            placeFinger(sc, {});
+            break;
+        case TimedStep::Lift:
+            lift(sc);
+            break;
+        case TimedStep::Platen:
+            setPlaten(sc, step.values.at(0) != 0);
+            break;
+        case TimedStep::Key:
+            if (Device* d = deviceOf(sc))
+                raise(*d, IBSU_EVENT_KEY_BUTTON, step.values.at(0));
+            break;
+        }
     }
 
     void schedulePreview(Device& d) {
@@ -600,7 +642,7 @@ class Sim {
                 return;
             Device& x = *it->second;
             const bool on = x.sc->fingerOn && !x.sc->platenDirty;
-            showFrame(x, on ? x.print : x.blank, false);
+            showFrame(x, on ? printOf(x) : x.blank, false);
             schedulePreview(x);
         });
     }
@@ -614,7 +656,7 @@ class Sim {
             raise(d, IBSU_EVENT_ACQUISITION_BEGIN, d.type);
         }
         raiseQualities(d, false);
-        showFrame(d, d.print, false);
+        showFrame(d, printOf(d), false);
         armStable(d);
     }
 
@@ -727,7 +769,7 @@ class Sim {
         auto res = std::make_shared<ResultData>();
         res->status = status;
         res->type = d.type;
-        res->whole = havePrint ? d.print : d.blank;
+        res->whole = havePrint ? printOf(d) : d.blank;
         const int tiles = static_cast<int>(d.boxes.size());
         int fingers = havePrint ? tiles : 0;
         if (forced && forced->fingers >= 0)
@@ -898,11 +940,6 @@ class Sim {
         }
         return vnow_;
     }
-
-    int clock() const { return clock_; }
-
-    // Only for a runtime attach: the capture script of the current scenario applies.
-    const Scenario& scenario() const { return scenario_; }
 
   private:
     Sim() {
