@@ -59,7 +59,7 @@ QCheckBox* MakeCheck(const QString& text, QWidget* parent, const char* name, int
 
 } // namespace
 
-std::vector<BeepSegmentSpec> CaptureBeepPattern(int wParam) {
+platform::BeepPattern CaptureBeepPattern(int wParam) {
     switch (wParam) {
     case 0:
         return {{kBeepHz, 300}, {0, 150}, {kBeepHz, 150}, {0, 150},
@@ -69,7 +69,7 @@ std::vector<BeepSegmentSpec> CaptureBeepPattern(int wParam) {
     case 2:
         return {{kBeepHz, 100}};
     case 3: {
-        std::vector<BeepSegmentSpec> p;
+        platform::BeepPattern p;
         for (int i = 0; i < 8; ++i) {
             p.push_back({kBeepHz, 100});
             p.push_back({0, 100});
@@ -641,9 +641,7 @@ void TFIntegratedBiometrics::TimerHideTimer() {
 // Beeps and quality indicators
 
 void TFIntegratedBiometrics::UMBeep(int pattern) {
-    platform::BeepPattern p;
-    for (const auto& s : CaptureBeepPattern(pattern))
-        p.push_back({s.frequencyHz, s.durationMs});
+    const platform::BeepPattern p = CaptureBeepPattern(pattern);
     if (!p.empty())
         platform::PlayBeepPattern(p);
 }

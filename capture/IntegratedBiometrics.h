@@ -4,6 +4,7 @@
 // and showing starts a capture of one finger. The scanner is opened on a worker thread the
 // first time and stays open. The SDK reports on its own threads; everything that touches a
 // widget is handed to the GUI thread by posting one of the window's messages (README.md).
+#include "Beeper.h"
 #include "CaptureSequences.h"
 
 #include <QCheckBox>
@@ -57,11 +58,7 @@ class CaptureEvent : public QEvent {
 };
 
 // The beep patterns of UM_BEEP (wParam 0..3); other values give an empty pattern.
-struct BeepSegmentSpec {
-    int frequencyHz;
-    int durationMs;
-};
-std::vector<BeepSegmentSpec> CaptureBeepPattern(int wParam);
+platform::BeepPattern CaptureBeepPattern(int wParam);
 
 // The process-wide lock that every SDK event handler of the window holds for its whole
 // body. GUI-thread code never takes it.
