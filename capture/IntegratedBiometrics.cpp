@@ -4,6 +4,7 @@
 #include "BusyCursor.h"
 #include "InitialzeDevice.h"
 #include "ScannerPicture.h"
+#include "Screen.h"
 
 #include <IBScanUltimateApi.h>
 
@@ -28,13 +29,14 @@ TFIntegratedBiometrics* FIntegratedBiometrics = nullptr;
 namespace {
 
 const QString kDevicePlaceholder = QStringLiteral("- Por favor seleccione -");
-const QString kAborted = QStringLiteral("Secuencia de captura abortada");
-constexpr int kResolution = IBSU_RESOLUTION_500;
 constexpr int kBeepHz = 3500;
 
 // Windows whose SDK handlers may still run. Changed and read only under CallbackLock, so a
 // handler whose delivery began while the window was being destroyed finds it gone.
 std::set<const void*> gLiveWindows;
+
+// Hand-over counter of posted messages (PostEvent / event()).
+std::atomic<unsigned> gHandOver{0};
 
 QString Field(const char* text) {
     return QString::fromUtf8(text, static_cast<qsizetype>(strnlen(text, IBSU_MAX_STR_LEN)));
@@ -57,7 +59,7 @@ QCheckBox* MakeCheck(const QString& text, QWidget* parent, const char* name, int
 
 } // namespace
 
-std::vector<BeepSegmentSpec> CaptureBeepPattern(int wParam) {
+platform::BeepPattern CaptureBeepPattern(int wParam) {
     switch (wParam) {
     case 0:
         return {{kBeepHz, 300}, {0, 150}, {kBeepHz, 150}, {0, 150},
@@ -67,7 +69,7 @@ std::vector<BeepSegmentSpec> CaptureBeepPattern(int wParam) {
     case 2:
         return {{kBeepHz, 100}};
     case 3: {
-        std::vector<BeepSegmentSpec> p;
+        platform::BeepPattern p;
         for (int i = 0; i < 8; ++i) {
             p.push_back({kBeepHz, 100});
             p.push_back({0, 100});
@@ -86,7 +88,11 @@ TFIntegratedBiometrics::TFIntegratedBiometrics(QWidget* parent)
     : QWidget(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint) {
     setObjectName("FIntegratedBiometrics");
     setWindowTitle(QStringLiteral("Captura Integrated Biometrics"));
-    QFont f(QStringLiteral("MS Sans Serif"));
+    // The design's font, else a narrow sans of the same width class (Arial's metric twin on
+    // Linux), so that the captions fit the places the layout gives them.
+    QFont f;
+    f.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Arial"),
+                   QStringLiteral("Liberation Sans")});
     f.setPixelSize(11);
     setFont(f);
     setFixedSize(782, 457);
@@ -324,7 +330,10 @@ void TFIntegratedBiometrics::RequestCapture(int sequencePosition, const QString&
     m_cboCaptureSeq->setCurrentIndex(sequencePosition);
     SetOutputFile(outputFile);
     SetFingerName(fingerName);
-    SetTop(top);
+    if (top == kCentred)
+        platform::CenterOnScreen(this);
+    else
+        SetTop(top);
     OnCaptureDone = std::move(onDone);
     OnCaptureClosed = std::move(onClosed);
     if (!isVisible())
@@ -363,7 +372,15 @@ QString TFIntegratedBiometrics::PromptText(const CaptureInfo& step) const {
 // Messages
 
 void TFIntegratedBiometrics::Post(int message, int wParam) {
-    QCoreApplication::postEvent(this, new CaptureEvent(message, wParam));
+    PostEvent(new CaptureEvent(message, wParam));
+}
+
+void TFIntegratedBiometrics::PostEvent(CaptureEvent* e) {
+    // Release what this thread wrote (the message itself included) before the message is
+    // queued; event() acquires it. Qt's queue orders the two already, but inside a library
+    // the race detector cannot see, so the hand-over is made explicit here.
+    gHandOver.fetch_add(1, std::memory_order_release);
+    QCoreApplication::postEvent(this, e);
 }
 
 void TFIntegratedBiometrics::Send(int message, int wParam) {
@@ -372,6 +389,7 @@ void TFIntegratedBiometrics::Send(int message, int wParam) {
 }
 
 bool TFIntegratedBiometrics::event(QEvent* e) {
+    gHandOver.load(std::memory_order_acquire); // pairs with PostEvent
     const int type = e->type();
     if (type < QEvent::User + 1 || type > UM_START_TIMER_HIDE)
         return QWidget::event(e);
@@ -416,7 +434,7 @@ void TFIntegratedBiometrics::ShowStatus(const QString& text) {
     if (QThread::currentThread() == thread())
         m_txtStatusMessage->setText(text);
     else
-        QCoreApplication::postEvent(this, new CaptureEvent(UM_SET_TEXT, kTextStatus, text));
+        PostEvent(new CaptureEvent(UM_SET_TEXT, kTextStatus, text));
 }
 
 void TFIntegratedBiometrics::ShowGuidance(const QString& text) {
@@ -623,9 +641,7 @@ void TFIntegratedBiometrics::TimerHideTimer() {
 // Beeps and quality indicators
 
 void TFIntegratedBiometrics::UMBeep(int pattern) {
-    platform::BeepPattern p;
-    for (const auto& s : CaptureBeepPattern(pattern))
-        p.push_back({s.frequencyHz, s.durationMs});
+    const platform::BeepPattern p = CaptureBeepPattern(pattern);
     if (!p.empty())
         platform::PlayBeepPattern(p);
 }

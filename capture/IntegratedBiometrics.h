@@ -4,6 +4,7 @@
 // and showing starts a capture of one finger. The scanner is opened on a worker thread the
 // first time and stays open. The SDK reports on its own threads; everything that touches a
 // widget is handed to the GUI thread by posting one of the window's messages (README.md).
+#include "Beeper.h"
 #include "CaptureSequences.h"
 
 #include <QCheckBox>
@@ -23,6 +24,7 @@
 #include <array>
 #include <atomic>
 #include <functional>
+#include <limits>
 #include <mutex>
 
 struct IBSU_ImageData;
@@ -56,11 +58,7 @@ class CaptureEvent : public QEvent {
 };
 
 // The beep patterns of UM_BEEP (wParam 0..3); other values give an empty pattern.
-struct BeepSegmentSpec {
-    int frequencyHz;
-    int durationMs;
-};
-std::vector<BeepSegmentSpec> CaptureBeepPattern(int wParam);
+platform::BeepPattern CaptureBeepPattern(int wParam);
 
 // The process-wide lock that every SDK event handler of the window holds for its whole
 // body. GUI-thread code never takes it.
@@ -87,7 +85,9 @@ class TFIntegratedBiometrics : public QWidget {
     // Outer height of the window (with its frame), for placing it above the screen's bottom.
     int OuterHeight() const;
     // The whole request in the requester's order: sequence, output file and finger name,
-    // vertical place, events; then shows the window unless it is already visible.
+    // vertical place (kCentred: the middle of the screen), events; then shows the window
+    // unless it is already visible.
+    static constexpr int kCentred = std::numeric_limits<int>::min();
     void RequestCapture(int sequencePosition, const QString& outputFile, const QString& fingerName,
                         int top, std::function<void()> onDone, std::function<void()> onClosed);
 
@@ -174,6 +174,8 @@ class TFIntegratedBiometrics : public QWidget {
     void UMDrawQuality();
 
     void Post(int message, int wParam = 0);
+    // Posts a message made on any thread; every post goes through here (see event()).
+    void PostEvent(CaptureEvent* e);
     void Send(int message, int wParam = 0);
     void OpenScanner();
     QString ScannerDescriptionModel(int listPosition) const;

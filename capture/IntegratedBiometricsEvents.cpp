@@ -205,12 +205,12 @@ void TFIntegratedBiometrics::ResultImageCallback(int handle, void* context, int 
                                             seg.Width, seg.Height, seg.BitsPerPixel, &score);
             scores[i] = r == IBSU_STATUS_OK ? score : -1;
         }
-        QCoreApplication::postEvent(w, new CaptureEvent(UM_SET_TEXT, kTextNFIQ,
-                                                        QStringLiteral("%1-%2-%3-%4")
-                                                            .arg(scores[0])
-                                                            .arg(scores[1])
-                                                            .arg(scores[2])
-                                                            .arg(scores[3])));
+        w->PostEvent(new CaptureEvent(UM_SET_TEXT, kTextNFIQ,
+                                      QStringLiteral("%1-%2-%3-%4")
+                                          .arg(scores[0])
+                                          .arg(scores[1])
+                                          .arg(scores[2])
+                                          .arg(scores[3])));
     }
 
     const QString text =
