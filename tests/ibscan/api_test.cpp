@@ -650,11 +650,11 @@ TEST_F(IbscanTest, DefaultScannerCapturesAPrintByItself) {
         EXPECT_EQ(r.status, 0);
         int64_t now = 0;
         IBSIM_GetTime(&now);
-        // A plausible print: white around the finger, ridges and valleys on it.
+        // A plausible print: a light background around the finger, ridges and valleys on it.
         const auto& px = r.pixels;
         const std::size_t w = r.image.Width, hgt = r.image.Height;
-        EXPECT_EQ(px[0], 255);
-        EXPECT_EQ(px[w * hgt - 1], 255);
+        EXPECT_GE(px[0], 230);
+        EXPECT_GE(px[w * hgt - 1], 230);
         int dark = 0, light = 0;
         for (std::size_t x = w / 2 - 50; x < w / 2 + 50; ++x) {
             const uint8_t v = px[(hgt / 2) * w + x];

@@ -1,6 +1,7 @@
 #include "image.h"
 
 #include "IBScanUltimateApi.h"
+#include "fingergen.h"
 
 #include <algorithm>
 #include <cmath>
@@ -52,7 +53,8 @@ uint16_t get16(const uint8_t* p) {
 
 } // namespace
 
-Box renderPrintInto(unsigned seed, int w, int h, uint8_t* pixels, int pitch) {
+// Concentric wavy ridges in an oval: the fallback for sizes the print generator refuses.
+Box renderRingsInto(unsigned seed, int w, int h, uint8_t* pixels, int pitch) {
     for (int y = 0; y < h; ++y)
         std::memset(pixels + static_cast<std::ptrdiff_t>(y) * pitch, 255,
                     static_cast<std::size_t>(w));
@@ -96,6 +98,33 @@ Box renderPrintInto(unsigned seed, int w, int h, uint8_t* pixels, int pitch) {
             row[x] = static_cast<uint8_t>(std::clamp(static_cast<int>(g), 0, 255));
         }
     }
+    return box;
+}
+
+// A synthetic fingerprint from the print generator: the same seed gives the same finger, and
+// consecutive seeds walk through the ten fingers of one simulated person before the next.
+Box renderPrintInto(unsigned seed, int w, int h, uint8_t* pixels, int pitch) {
+    if (w < FG_MIN_SIDE || h < FG_MIN_SIDE || w > FG_MAX_SIDE || h > FG_MAX_SIDE)
+        return renderRingsInto(seed, w, h, pixels, pitch);
+    std::vector<uint8_t> print(static_cast<std::size_t>(w) * h);
+    if (fg_render(seed / 10, static_cast<int>(seed % 10) + 1, w, h, nullptr, print.data()) != 0)
+        return renderRingsInto(seed, w, h, pixels, pitch);
+    Box box{w, h, 0, 0};
+    for (int y = 0; y < h; ++y) {
+        const uint8_t* src = print.data() + static_cast<std::size_t>(y) * w;
+        std::memcpy(pixels + static_cast<std::ptrdiff_t>(y) * pitch, src,
+                    static_cast<std::size_t>(w));
+        for (int x = 0; x < w; ++x) {
+            if (src[x] < 200) {
+                box.x0 = std::min(box.x0, x);
+                box.x1 = std::max(box.x1, x + 1);
+                box.y0 = std::min(box.y0, y);
+                box.y1 = std::max(box.y1, y + 1);
+            }
+        }
+    }
+    if (box.x1 <= box.x0)
+        return Box{};
     return box;
 }
 

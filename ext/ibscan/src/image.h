@@ -20,9 +20,10 @@ struct Box {
     int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
 };
 
-// Renders one finger print into the w x h area at `pixels` (row pitch `pitch`): a loop of
-// sinusoidal ridges with a period of about 9 px inside an elliptical finger outline, grey
-// ridges on white. Returns the finger's bounding box in the area's coordinates.
+// Renders one finger print into the w x h area at `pixels` (row pitch `pitch`): a synthetic
+// fingerprint of the print generator (seed / 10 names the person, seed % 10 the finger), dark
+// ridges on white; areas the generator cannot fill get concentric ridges in an oval. Returns
+// the finger's bounding box in the area's coordinates.
 Box renderPrintInto(unsigned seed, int w, int h, uint8_t* pixels, int pitch);
 
 // Renders `fingers` prints side by side into a w x h frame; boxes receives each finger's
