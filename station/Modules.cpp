@@ -14,8 +14,15 @@ QString StartModules() {
     const QString failure = UFingerScanStart();
     if (!failure.isEmpty())
         return failure;
-    LoadNfiqLibrary();
-    LoadWsqLibrary();
+    // A library present without its entry points stops the start-up with the binding's
+    // assertion text.
+    try {
+        LoadNfiqLibrary();
+        LoadWsqLibrary();
+    } catch (const platform::StationError& e) {
+        UFingerScanEnd();
+        return e.Text();
+    }
     return QString();
 }
 
