@@ -11,6 +11,9 @@ bool FlipBitmap(bool flipVertical, bool flipHorizontal, const QImage& source, QI
         return false;
     const int w = source.width();
     const int h = source.height();
+    // Beyond this size the slot routines refuse the file anyway; do not store it.
+    if (w > kMaxDibSide || h > kMaxDibSide)
+        return false;
     QImage result(w, h, QImage::Format_Indexed8);
     if (result.isNull())
         return false;

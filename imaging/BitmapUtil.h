@@ -8,8 +8,8 @@
 // down when flipVertical, mirrored left to right when flipHorizontal, both for a half turn,
 // else an exact copy. Pixels are copied as bytes (palette indices); the palette is left to the
 // caller: dest becomes an Indexed8 image of source's size and keeps the colour table it had
-// before the call. False, with dest unchanged, when source is empty or not 8 bits a pixel, or
-// the image cannot be allocated.
+// before the call. False, with dest unchanged, when source is empty, not 8 bits a pixel or
+// larger than kMaxDibSide on a side, or the image cannot be allocated.
 bool FlipBitmap(bool flipVertical, bool flipHorizontal, const QImage& source, QImage& dest);
 
 // Replaces the viewer's image by the rectangle (left, top)–(right, bottom) of it (top-down

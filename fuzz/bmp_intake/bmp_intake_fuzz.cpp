@@ -47,9 +47,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     QImage dest(1, 1, QImage::Format_Indexed8);
     dest.setColorTable(source.colorTable());
     const bool flipped = FlipBitmap(flipV, flipH, source, dest);
-    const bool eightBit =
-        source.format() == QImage::Format_Indexed8 || source.format() == QImage::Format_Grayscale8;
-    if (flipped != eightBit)
+    // Refused exactly when not 8 bits a pixel or beyond the slot files' size limit.
+    const bool usable = (source.format() == QImage::Format_Indexed8 ||
+                         source.format() == QImage::Format_Grayscale8) &&
+                        source.width() <= kMaxDibSide && source.height() <= kMaxDibSide;
+    if (flipped != usable)
         std::abort();
     if (!flipped)
         return 0;

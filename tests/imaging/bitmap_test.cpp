@@ -62,6 +62,9 @@ TEST(FlipBitmap, RefusesWhatIsNotEightBitsAndLeavesDest) {
     const QImage before = dest;
     EXPECT_FALSE(FlipBitmap(false, false, QImage(), dest));
     EXPECT_FALSE(FlipBitmap(true, false, QImage(3, 3, QImage::Format_RGB32), dest));
+    // Taller than any slot file may be: refused rather than stored.
+    EXPECT_FALSE(
+        FlipBitmap(false, false, QImage(1, kMaxDibSide + 1, QImage::Format_Indexed8), dest));
     EXPECT_EQ(dest, before);
     // Grayscale8 is 8 bits a pixel as well.
     QImage grey(3, 2, QImage::Format_Grayscale8);

@@ -11,6 +11,11 @@ static unsigned char* last_pixels;
 static int last_width, last_height, last_reserved, calls;
 static int answer_status, answer_score = 3;
 
+__attribute__((destructor)) static void release_last(void) {
+    free(last_pixels);
+    last_pixels = NULL;
+}
+
 EXPORT void StubNfiq_SetAnswer(int status, int score) {
     answer_status = status;
     answer_score = score;
