@@ -15,6 +15,7 @@ TEST_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang
   xvfb xauth poppler-utils
+  cups printer-driver-cups-pdf
   python3
 )
 
