@@ -1,4 +1,5 @@
 #include "fingergen.h"
+#include "nfiq_core.h"
 #include "print_measures.h"
 
 #include <gtest/gtest.h>
@@ -292,8 +293,31 @@ TEST(FingergenTest, DefectsDegradeThePrintMeasurably) {
 // To enable once the NFIQ library is in the tree: link it, score the prints with NIST's
 // NFIQ 1.0, and expect defect-free prints to score 1 or 2 and strongly defective ones
 // (low contrast plus noise, or severe dryness, smudge or partial contact) 4 or 5.
-TEST(FingergenTest, DISABLED_NfiqGradesCleanAndDefectivePrints) {
-    GTEST_SKIP() << "needs the NFIQ library";
+// Our NFIQ 1.0 grades clean synthetic prints like good real ones and strongly defective ones
+// like poor captures.
+TEST(FingergenTest, NfiqGradesCleanAndDefectivePrints) {
+    const int w = 400, h = 500;
+    std::vector<unsigned char> px(static_cast<size_t>(w) * h);
+    int cleanGood = 0, defectivePoor = 0, total = 0;
+    fg_defects strong{};
+    strong.low_contrast = 0.9f;
+    strong.noise = 0.9f;
+    strong.dryness = 0.9f;
+    strong.partial = 0.6f;
+    for (unsigned seed = 1; seed <= 3; ++seed) {
+        for (int finger = 1; finger <= 10; finger += 3) {
+            ++total;
+            ASSERT_EQ(fg_render(seed, finger, w, h, nullptr, px.data()), FG_OK);
+            const int clean = nfiq::assess(px.data(), w, h).score;
+            cleanGood += clean <= 2;
+            ASSERT_EQ(fg_render(seed, finger, w, h, &strong, px.data()), FG_OK);
+            const int poor = nfiq::assess(px.data(), w, h).score;
+            defectivePoor += poor >= 4;
+            std::printf("seed %u finger %2d: clean %d, defective %d\n", seed, finger, clean, poor);
+        }
+    }
+    EXPECT_GT(cleanGood * 2, total) << "most clean prints should score 1 or 2";
+    EXPECT_GT(defectivePoor * 2, total) << "most strongly defective prints should score 4 or 5";
 }
 
 } // namespace
