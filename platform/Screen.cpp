@@ -14,6 +14,12 @@ void CenterOnScreen(QWidget* window) {
     window->move(area.center() - QPoint(outer.width() / 2, outer.height() / 2));
 }
 
+void UseDialogFont(QWidget* window) {
+    QFont f(QStringLiteral("MS Sans Serif"));
+    f.setPixelSize(11);
+    window->setFont(f);
+}
+
 void SetClientSize(QWidget* window, int width, int height) {
     window->resize(width, height);
 }

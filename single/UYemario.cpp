@@ -24,13 +24,10 @@ const QString kResultFile = QStringLiteral("huella.bmp");
 const QString kCaption = QStringLiteral("Yemario v1.07");
 } // namespace
 
-TFYemario::TFYemario(const QStringList& args, QWidget* parent)
-    : QMainWindow(parent), FArgs(args) {
+TFYemario::TFYemario(const QStringList& args, QWidget* parent) : QMainWindow(parent), FArgs(args) {
     setObjectName("FYemario");
     setWindowTitle(kCaption);
-    QFont f(QStringLiteral("MS Sans Serif"));
-    f.setPixelSize(11);
-    setFont(f);
+    platform::UseDialogFont(this);
     resize(400, 400);
     setMinimumSize(400, 400);
 
@@ -62,7 +59,7 @@ TFYemario::TFYemario(const QStringList& args, QWidget* parent)
 }
 
 void TFYemario::FormCreate() {
-    QFile::remove(kResultFile);  // a file present at the end was written by this run
+    QFile::remove(kResultFile); // a file present at the end was written by this run
     if (FingerScan) {
         FingerScan->BeforeScan = [this](std::unique_ptr<QIODevice>& s) { FingerScanBeforeScan(s); };
         FingerScan->AfterScan = [this](std::unique_ptr<QIODevice>& s) { FingerScanAfterScan(s); };
@@ -78,7 +75,7 @@ void TFYemario::TimerStartTimer() {
         FSplash->close();
     const int type = CurrentScannerType();
     if (!IsIntegratedBiometrics(type) || !FIntegratedBiometrics)
-        return;  // only a ScanMan delivery or the menu ends the program now
+        return; // only a ScanMan delivery or the menu ends the program now
     TFIntegratedBiometrics* capture = FIntegratedBiometrics;
     capture->m_cboCaptureSeq->setCurrentIndex(type + 1);
     capture->SetOutputFile(kResultFile);
@@ -110,9 +107,9 @@ void TFYemario::FingerScanBeforeScan(std::unique_ptr<QIODevice>& stream) {
 }
 
 void TFYemario::FingerScanAfterScan(std::unique_ptr<QIODevice>& stream) {
-    std::unique_ptr<QIODevice> owned = std::move(stream);  // released on every path
+    std::unique_ptr<QIODevice> owned = std::move(stream); // released on every path
     if (platform::IsBusy())
-        return;  // a hand-off is already under way: this image is dropped
+        return; // a hand-off is already under way: this image is dropped
     platform::BusyCursor busy;
     owned->seek(0);
     QImage source;
@@ -121,7 +118,7 @@ void TFYemario::FingerScanAfterScan(std::unique_ptr<QIODevice>& stream) {
     QImage target;
     if (!FlipBitmap(FConfigTrazel && FConfigTrazel->cbFlipVer->isChecked(),
                     FConfigTrazel && FConfigTrazel->cbFlipHor->isChecked(), source, target))
-        return;  // nothing saved; the window waits for another image
+        return; // nothing saved; the window waits for another image
     SaveSlotBitmap(target, kResultFile);
     img->setPixmap(QPixmap(kResultFile));
     img->adjustSize();

@@ -29,4 +29,3 @@ QString StartModules() {
 void EndModules() {
     UFingerScanEnd();
 }
-

@@ -33,7 +33,7 @@ void CreateTrazelWindows(const QStringList& args) {
 void DestroyTrazelWindows() {
     delete FIntegratedBiometrics;
     FIntegratedBiometrics = nullptr;
-    delete FTrazel;  // owns the dialog and the finger viewer
+    delete FTrazel; // owns the dialog and the finger viewer
     FTrazel = nullptr;
     FConfigTrazel = nullptr;
     FVerDedo = nullptr;

@@ -26,9 +26,7 @@ TFConfigTrazel::TFConfigTrazel(QWidget* parent, QString settingsPath)
     setObjectName("FConfigTrazel");
     setWindowTitle(QStringLiteral("Configuración de Trazel"));
     setModal(true);
-    QFont f(QStringLiteral("MS Sans Serif"));
-    f.setPixelSize(11);
-    setFont(f);
+    platform::UseDialogFont(this);
     setFixedSize(415, 173);
 
     Panel1 = new TPanel(this);

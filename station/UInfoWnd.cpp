@@ -8,9 +8,7 @@
 TInfoWnd::TInfoWnd(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
     setObjectName("InfoWnd");
-    QFont f(QStringLiteral("MS Sans Serif"));
-    f.setPixelSize(11);
-    setFont(f);
+    platform::UseDialogFont(this);
     platform::SetClientSize(this, 365, 131);
     Text = new QPlainTextEdit(this);
     Text->setObjectName("Text");

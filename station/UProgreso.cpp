@@ -7,9 +7,7 @@ TFProgreso::TFProgreso(QWidget* parent)
                           Qt::WindowCloseButtonHint) {
     setObjectName("FProgreso");
     setWindowTitle(QStringLiteral("Progreso del control de calidad"));
-    QFont f(QStringLiteral("MS Sans Serif"));
-    f.setPixelSize(11);
-    setFont(f);
+    platform::UseDialogFont(this);
     platform::SetClientSize(this, 269, 31);
     progressBar = new QProgressBar(this);
     progressBar->setObjectName("progressBar");

@@ -91,8 +91,8 @@ void TFTrazel::ShowQualityLine() {
     const int average = AverageQuality();
     ShowMessageLine(QStringLiteral("NFIQ ") + FingerDisplayName(n) + QStringLiteral(": ") +
                     QualityText(FQualityStatus[n], FQualityScore[n]) + QStringLiteral(" - ") +
-                    QStringLiteral("Promedio: ") + QString::number(average) +
-                    QStringLiteral(" (") + QualityLabel(average) + QStringLiteral(")"));
+                    QStringLiteral("Promedio: ") + QString::number(average) + QStringLiteral(" (") +
+                    QualityLabel(average) + QStringLiteral(")"));
 }
 
 int TFTrazel::AverageQuality() const {
@@ -123,7 +123,7 @@ void TFTrazel::FingerScanBeforeScan(std::unique_ptr<QIODevice>& stream) {
 }
 
 void TFTrazel::FingerScanAfterScan(std::unique_ptr<QIODevice>& stream) {
-    std::unique_ptr<QIODevice> owned = std::move(stream);  // released on every path
+    std::unique_ptr<QIODevice> owned = std::move(stream); // released on every path
     if (platform::IsBusy())
         return;
     platform::BusyCursor busy;
@@ -135,9 +135,9 @@ void TFTrazel::FingerScanAfterScan(std::unique_ptr<QIODevice>& stream) {
     if (!source.load(owned.get(), "BMP"))
         throw platform::StationError(QStringLiteral("Bitmap image is not valid"));
     QImage target;
-    const bool flipped = FlipBitmap(FConfigTrazel && FConfigTrazel->cbFlipVer->isChecked(),
-                                    FConfigTrazel && FConfigTrazel->cbFlipHor->isChecked(),
-                                    source, target);
+    const bool flipped =
+        FlipBitmap(FConfigTrazel && FConfigTrazel->cbFlipVer->isChecked(),
+                   FConfigTrazel && FConfigTrazel->cbFlipHor->isChecked(), source, target);
     if (flipped)
         SaveSlotBitmap(target, file);
     CaptureDone();

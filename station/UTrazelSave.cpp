@@ -12,7 +12,7 @@
 void TFTrazel::btGrabarClick() {
     bool converted = true;
     {
-        platform::BusyCursor busy;  // scanner deliveries are dropped meanwhile
+        platform::BusyCursor busy; // scanner deliveries are dropped meanwhile
         auto* progress = new TFProgreso;
         progress->setWindowTitle(QStringLiteral("Grabando la ficha..."));
         progress->show();
@@ -35,7 +35,7 @@ void TFTrazel::btGrabarClick() {
             const QString wsq = QStringLiteral("dedo%1.wsq").arg(i);
             if (QFile::exists(bmp)) {
                 ShowMessageLine(QStringLiteral("Convirtiendo a WSQ el ") + FingerDisplayName(i));
-                QFile::remove(wsq);  // no file of an earlier attempt may pass for a result
+                QFile::remove(wsq); // no file of an earlier attempt may pass for a result
                 QString error;
                 converted = ConvertToWsq(bmp, wsq, error) && QFile::exists(wsq);
                 if (!converted)

@@ -60,7 +60,7 @@ void TFTrazel::AmputarClick(QObject* sender) {
     platform::BusyCursor busy;
     QFile::remove(SlotFile(k));
     SelectSlot(k);
-    CopyOver(picture, SlotFile(CurrentSlot()));  // a failed copy shows as a missing slot file
+    CopyOver(picture, SlotFile(CurrentSlot())); // a failed copy shows as a missing slot file
     LoadSlotImage();
     FModified = true;
 }

@@ -11,9 +11,7 @@ TFVerDedo::TFVerDedo(QWidget* parent)
                           Qt::WindowCloseButtonHint) {
     setObjectName("FVerDedo");
     setWindowTitle(QStringLiteral("FVerDedo"));
-    QFont f(QStringLiteral("MS Sans Serif"));
-    f.setPixelSize(11);
-    setFont(f);
+    platform::UseDialogFont(this);
     platform::SetClientSize(this, 536, 348);
     imgHuella = new TImageViewer(this);
     imgHuella->setObjectName("imgHuella");
