@@ -17,8 +17,8 @@ foreach(f IN LISTS expected)
     message(FATAL_ERROR "empty ${f}")
   endif()
 endforeach()
-file(READ ${OUT}/card.pdf head LIMIT 5)
-if(NOT head STREQUAL "%PDF-")
+file(READ ${OUT}/card.pdf head LIMIT 5 HEX)
+if(NOT head STREQUAL "255044462d") # "%PDF-"
   message(FATAL_ERROR "card.pdf is not a PDF file")
 endif()
 # The amputated slot holds the amputation picture.

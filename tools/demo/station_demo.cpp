@@ -134,7 +134,8 @@ int main(int argc, char** argv) {
     if (scratch.exists())
         scratch.removeRecursively();
     out.mkpath(QStringLiteral("station"));
-    const QStringList missing = LinkProgramFolder(QDir(binFolder), scratch);
+    const QStringList missing =
+        LinkProgramFolder(QDir(QFileInfo(binFolder).canonicalFilePath()), scratch);
     if (!missing.isEmpty()) {
         fprintf(stderr, "station_demo: not in the program folder %s: %s\n", qPrintable(binFolder),
                 qPrintable(missing.join(QStringLiteral(", "))));
