@@ -196,6 +196,7 @@ int main(int argc, char** argv) {
         printf("   wrote 2-capture.png (slot %d)\n", captureShotSlot);
     Save(FTrazel, out, QStringLiteral("1-captures.png"));
     Pause(1500);
+    stage.restart(); // the timings leave the pauses out
 
     // The amputation, through its menu item.
     std::vector<int> scores(11), statuses(11);
@@ -211,6 +212,7 @@ int main(int argc, char** argv) {
     endStage(QStringLiteral("amputation"));
     Save(FTrazel, out, QStringLiteral("3-amputation.png"));
     Pause(1500);
+    stage.restart();
 
     // The save of the set; the main window closes when it succeeds.
     FTrazel->btGrabarClick();
@@ -221,6 +223,7 @@ int main(int argc, char** argv) {
         if (!QFile::exists(QStringLiteral("dedo%1.wsq").arg(n)))
             return fail("the save did not write the ten WSQ files");
     Pause(1000);
+    stage.restart();
 
     // The card, through the main window's print handler; the preview prints to a PDF file.
     const QString pdf = out.filePath(QStringLiteral("card.pdf"));
