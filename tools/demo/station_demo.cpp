@@ -131,6 +131,10 @@ int main(int argc, char** argv) {
     out.setPath(out.absolutePath());
     // A fresh scratch program folder: the station deletes and writes slot files in it.
     QDir scratch(out.filePath(QStringLiteral("station")));
+    // Nothing of an earlier run may pass for this run's output.
+    for (const char* name : {"1-captures.png", "2-capture.png", "3-amputation.png", "4-card.png",
+                             "card.pdf", "summary.txt"})
+        QFile::remove(out.filePath(QString::fromLatin1(name)));
     if (scratch.exists())
         scratch.removeRecursively();
     out.mkpath(QStringLiteral("station"));
