@@ -56,8 +56,8 @@ run_tsan() {
         test_fingerscan test_fingerscan_module test_fingerscan_fprint station_flows_test \
         yemario_test
     rm -rf "$logs" && mkdir -p "$logs"
-    # Tests without their own suppression file get the Qt and GLib ones together.
-    cat tests/capture/tsan.supp tests/scanman/tsan.supp >"$dir/tsan.supp"
+    # Tests without their own suppression file get the Qt, GLib and flow ones together.
+    cat tests/capture/tsan.supp tests/scanman/tsan.supp tests/flows/tsan.supp >"$dir/tsan.supp"
     echo "== tsan: testing"
     local rc=0
     (cd "$dir" &&
