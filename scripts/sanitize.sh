@@ -61,7 +61,7 @@ run_tsan() {
     echo "== tsan: testing"
     local rc=0
     (cd "$dir" &&
-        TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$root/$dir/tsan.supp:log_path=$logs/tsan" \
+        TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:die_after_fork=0:suppressions=$root/$dir/tsan.supp:log_path=$logs/tsan" \
         ctest --output-on-failure -j2 -L 'capture|scanman|flows') || rc=1
     check_logs "$logs" || rc=1
     return $rc
