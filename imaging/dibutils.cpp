@@ -71,6 +71,23 @@ int64_t DibSizeFor(int32_t width, int32_t height) {
     return static_cast<int64_t>(RoundUp4(width)) * height + kDibPixelOffset;
 }
 
+std::unique_ptr<DibBlock> CopyDibRect(const DibBlock& source, int left, int top, int right,
+                                      int bottom) {
+    const int w = source.Width(), h = source.Height();
+    if (left < 0 || top < 0 || right > w || bottom > h || right <= left || bottom <= top)
+        return nullptr;
+    auto out = DibBlock::CreateGrey(right - left, bottom - top);
+    if (!out)
+        return nullptr;
+    std::memcpy(out->Data() + kBmpInfoHeaderSize, source.Data() + kBmpInfoHeaderSize,
+                kDibPaletteSize);
+    const int outH = bottom - top;
+    for (int y = top; y < bottom; ++y)
+        std::memcpy(out->StoredRow(outH - 1 - (y - top)), source.StoredRow(h - 1 - y) + left,
+                    static_cast<size_t>(right - left));
+    return out;
+}
+
 int64_t BmpDataSize(const QString& fileName) {
     QFile f(fileName);
     if (!f.exists() || !f.open(QIODevice::ReadOnly))

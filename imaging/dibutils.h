@@ -55,6 +55,12 @@ int64_t BmpDataSize(const QString& fileName);
 // Reads a BMP file into a new block; none when the file is missing, short or damaged.
 std::unique_ptr<DibBlock> LoadBmpData(const QString& fileName);
 
+// A new block holding the rectangle (left, top)–(right, bottom) of a block's picture, in
+// top-down coordinates with right and bottom exclusive, copied without resampling, with the
+// source's colour table; none when the rectangle is empty or does not lie inside the picture.
+std::unique_ptr<DibBlock> CopyDibRect(const DibBlock& source, int left, int top, int right,
+                                      int bottom);
+
 // Writes the block as a BMP file (file header with bfSize = dataSize + 14 and bfOffBits = 1078,
 // then dataSize bytes of the block). True when all dataSize bytes were written. Raises a
 // platform::StationError when the file cannot be created.

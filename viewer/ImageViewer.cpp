@@ -61,22 +61,7 @@ void TImageViewer::SetImage(std::unique_ptr<DibBlock> block) {
 }
 
 std::unique_ptr<DibBlock> TImageViewer::CopyRect(int left, int top, int right, int bottom) const {
-    if (!FImage)
-        return nullptr;
-    const int w = ImageWidth(), h = ImageHeight();
-    if (left < 0 || top < 0 || right > w || bottom > h || right <= left || bottom <= top)
-        return nullptr;
-    auto out = DibBlock::CreateGrey(right - left, bottom - top);
-    if (!out)
-        return nullptr;
-    std::memcpy(out->Data() + kBmpInfoHeaderSize, FImage->Data() + kBmpInfoHeaderSize,
-                kDibPaletteSize);
-    const int outH = bottom - top;
-    for (int y = top; y < bottom; ++y) {
-        const uint8_t* src = FImage->StoredRow(h - 1 - y) + left;
-        std::memcpy(out->StoredRow(outH - 1 - (y - top)), src, static_cast<size_t>(right - left));
-    }
-    return out;
+    return FImage ? CopyDibRect(*FImage, left, top, right, bottom) : nullptr;
 }
 
 void TImageViewer::SetScale(double percent) {

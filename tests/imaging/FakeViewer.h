@@ -9,15 +9,7 @@ class FakeViewer : public TDibViewer {
     const DibBlock* Image() const override { return FImage.get(); }
     std::unique_ptr<DibBlock> CopyRect(int left, int top, int right, int bottom) const override {
         ++CopyCalls;
-        if (!FImage || left < 0 || top < 0 || right <= left || bottom <= top ||
-            right > FImage->Width() || bottom > FImage->Height())
-            return nullptr;
-        auto copy = DibBlock::CreateGrey(right - left, bottom - top);
-        const int h = FImage->Height();
-        for (int y = top; y < bottom; ++y) // top-down rows y of the source
-            std::memcpy(copy->StoredRow(bottom - 1 - y), FImage->StoredRow(h - 1 - y) + left,
-                        static_cast<size_t>(right - left));
-        return copy;
+        return FImage ? CopyDibRect(*FImage, left, top, right, bottom) : nullptr;
     }
     void SetImage(std::unique_ptr<DibBlock> block) override { FImage = std::move(block); }
     void Relayout() override { ++RelayoutCalls; }
