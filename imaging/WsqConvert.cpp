@@ -27,7 +27,10 @@ bool IsFile(const QString& path) {
 
 bool ConvertToWsq(const QString& bmpName, const QString& wsqName, QString& errorText,
                   const QString& folder) {
-    const QDir dir(folder.isEmpty() ? platform::ProgramFolder() : folder);
+    const QDir dir(folder.isEmpty() ? platform::DataFolder() : folder);
+    const QString converter = folder.isEmpty()
+                                  ? platform::ProgramFile(QLatin1String(kWsqConverterName))
+                                  : dir.filePath(QLatin1String(kWsqConverterName));
     const QString source = TrimControls(bmpName);
     if (source.isEmpty() || !IsFile(dir.filePath(source))) {
         errorText = QStringLiteral("ERROR: No existe archivo origen");
@@ -35,7 +38,7 @@ bool ConvertToWsq(const QString& bmpName, const QString& wsqName, QString& error
     }
     QFile::remove(dir.filePath(wsqName));
     // Whether the converter started is told by the result file alone.
-    platform::RunAndWait(dir.filePath(QLatin1String(kWsqConverterName)), {source, wsqName});
+    platform::RunAndWait(converter, {source, wsqName}, dir.absolutePath());
     if (!wsqName.isEmpty() && IsFile(dir.filePath(wsqName)))
         return true;
     errorText = QStringLiteral("ERROR: No se pudo generar ") + wsqName;

@@ -1,16 +1,18 @@
 #pragma once
 // WSQ conversion of a slot bitmap through the converter program BMP2WSQ, which lies in the
-// program folder and is run there with the two bare file names as its arguments.
+// program folder; it runs in the folder of the files with the two bare file names as its
+// arguments.
 #include <QString>
 
 // Name of the converter program in the program folder.
 inline constexpr const char* kWsqConverterName = "BMP2WSQ";
 
-// Converts bmpName into wsqName, both bare names resolved in `folder` (the program folder
-// unless given). bmpName is trimmed of blanks and control characters first; wsqName is used as
-// it is. A WSQ file of that name from an earlier run is deleted before the converter starts,
-// and the result is true exactly when the WSQ file exists once the converter has ended. On
-// false, errorText says why:
+// Converts bmpName into wsqName, both bare names resolved in `folder`; when folder is given the
+// converter is taken from there too, otherwise the files lie in the data folder and the
+// converter in the program folder. bmpName is trimmed of blanks and control characters first;
+// wsqName is used as it is. A WSQ file of that name from an earlier run is deleted before the
+// converter starts, and the result is true exactly when the WSQ file exists once the converter has
+// ended. On false, errorText says why:
 //   "ERROR: No existe archivo origen"       the source bitmap is missing;
 //   "ERROR: No se pudo generar " + wsqName  the converter is missing, would not start, or
 //                                           wrote no file.

@@ -5,11 +5,13 @@
 
 namespace platform {
 
-bool RunAndWait(const QString& program, const QStringList& arguments) {
+bool RunAndWait(const QString& program, const QStringList& arguments,
+                const QString& workingFolder) {
     QProcess process;
     process.setProgram(program);
     process.setArguments(arguments);
-    process.setWorkingDirectory(QFileInfo(program).absolutePath());
+    process.setWorkingDirectory(workingFolder.isEmpty() ? QFileInfo(program).absolutePath()
+                                                        : workingFolder);
     process.setProcessChannelMode(QProcess::ForwardedChannels);
     process.setStandardInputFile(QProcess::nullDevice());
     process.start();

@@ -9,6 +9,7 @@ PACKAGES=(
   libasound2-dev libjpeg-dev
   libfprint-2-dev libglib2.0-dev
   fonts-liberation2 fonts-dejavu-core
+  dpkg-dev
 )
 # Only the test run needs these.
 TEST_PACKAGES=(
@@ -16,7 +17,7 @@ TEST_PACKAGES=(
   clang
   xvfb xauth poppler-utils
   cups printer-driver-cups-pdf
-  python3
+  python3 desktop-file-utils
 )
 
 want=("${PACKAGES[@]}")

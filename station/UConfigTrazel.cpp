@@ -21,7 +21,7 @@ int CurrentScannerType() {
 
 TFConfigTrazel::TFConfigTrazel(QWidget* parent, QString settingsPath)
     : QDialog(parent, Qt::Dialog | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
-      FSettingsPath(settingsPath.isEmpty() ? platform::ProgramFile(QStringLiteral("TrazelIB.INI"))
+      FSettingsPath(settingsPath.isEmpty() ? platform::DataFile(QStringLiteral("TrazelIB.INI"))
                                            : std::move(settingsPath)) {
     setObjectName("FConfigTrazel");
     setWindowTitle(QStringLiteral("Configuración de Trazel"));

@@ -1,7 +1,7 @@
 #pragma once
 // The settings dialog shared by both programs. Its controls are the settings in memory: every
 // reader looks at the control when it needs the value. The settings file "TrazelIB.INI" lies
-// in the program folder, section "Config".
+// in the data folder (see Paths.h), section "Config".
 #include "Panel.h"
 
 #include <QCheckBox>
@@ -13,7 +13,7 @@
 class TFConfigTrazel : public QDialog {
     Q_OBJECT
   public:
-    // settingsPath: the settings file; empty means "TrazelIB.INI" in the program folder.
+    // settingsPath: the settings file; empty means "TrazelIB.INI" in the data folder.
     explicit TFConfigTrazel(QWidget* parent = nullptr, QString settingsPath = QString());
 
     QString SettingsPath() const { return FSettingsPath; }

@@ -38,9 +38,9 @@ void TFTrazel::btPrintClick() {
         info->ShowInfo(QStringLiteral("Generación de la ficha completa"));
         info->AddStep(QStringLiteral("Por favor, espera mientras se genera la imágen..."));
 
-        // The card file lies in the program folder under a fresh name of its own, whatever the
+        // The card file lies in the data folder under a fresh name of its own, whatever the
         // reference holds.
-        cardFile = CreateCardFile(platform::ProgramFolder(), edRef->text());
+        cardFile = CreateCardFile(platform::DataFolder(), edRef->text());
         ComposeCard(cardFile, QStringLiteral("dedo"));
 
         info->StepOk();

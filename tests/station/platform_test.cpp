@@ -2,6 +2,7 @@
 #include "Clock.h"
 #include "Errors.h"
 #include "Ini.h"
+#include "Paths.h"
 #include "TestSupport.h"
 
 #include <QFile>
@@ -114,4 +115,44 @@ TEST(Ini, FolderInPlaceOfTheFileCannotBeWritten) {
     } catch (const platform::StationError& e) {
         EXPECT_EQ(e.Text(), "Unable to write to " + QFileInfo(path).absoluteFilePath());
     }
+}
+
+// Where the station writes: beside the program in a build tree; in the user's data folder when
+// the program folder is an installed one (marker file), with the shipped pictures linked in.
+TEST(DataFolder, ProgramFolderUnlessInstalledThenPerUserWithShippedFilesLinked) {
+    QTemporaryDir program, xdg;
+    const QByteArray oldXdg = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", xdg.path().toUtf8());
+    platform::SetProgramFolderForTesting(program.path());
+    for (const char* name : {"Amputado.BMP", "fmodelo.bemepe"})
+        WriteText(QDir(program.path()).filePath(QLatin1String(name)), "shipped");
+
+    EXPECT_EQ(platform::DataFolder(), program.path());
+    EXPECT_EQ(platform::PrepareDataFolder(), QString());
+    EXPECT_EQ(QDir(program.path()).entryList(QDir::Files).size(), 2);
+
+    WriteText(QDir(program.path()).filePath(QLatin1String(platform::kPerUserMarker)), "");
+    const QString data = QDir(xdg.path()).filePath(QStringLiteral("TrazelIB"));
+    EXPECT_EQ(platform::DataFolder(), data);
+    EXPECT_EQ(platform::DataFile(QStringLiteral("TrazelIB.INI")), data + "/TrazelIB.INI");
+    // The user's own card template stays; a link left dangling by an older install is renewed.
+    QDir().mkpath(data);
+    WriteText(data + "/fmodelo.bemepe", "own");
+    QFile::link(program.path() + "/gone.BMP", data + "/Amputado.BMP");
+    EXPECT_EQ(platform::PrepareDataFolder(), QString());
+    EXPECT_EQ(QFileInfo(data + "/Amputado.BMP").symLinkTarget(), program.path() + "/Amputado.BMP");
+    EXPECT_EQ(ReadText(data + "/fmodelo.bemepe"), "own");
+
+    // A data folder that cannot be made is named in the message.
+    QFile::remove(data + "/Amputado.BMP");
+    QFile::remove(data + "/fmodelo.bemepe");
+    QDir(data).removeRecursively();
+    WriteText(data, "a file where the folder belongs");
+    EXPECT_TRUE(platform::PrepareDataFolder().contains(data));
+
+    platform::SetProgramFolderForTesting(QString());
+    if (oldXdg.isEmpty())
+        qunsetenv("XDG_DATA_HOME");
+    else
+        qputenv("XDG_DATA_HOME", oldXdg);
 }
