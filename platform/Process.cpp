@@ -5,7 +5,9 @@
 
 namespace platform {
 
-bool RunAndWait(const QString& program, const QStringList& arguments) {
+bool RunAndWait(const QString& program, const QStringList& arguments, bool* crashed) {
+    if (crashed)
+        *crashed = false;
     QProcess process;
     process.setProgram(program);
     process.setArguments(arguments);
@@ -16,6 +18,8 @@ bool RunAndWait(const QString& program, const QStringList& arguments) {
     if (!process.waitForStarted(-1))
         return false;
     WaitPainting(process);
+    if (crashed)
+        *crashed = process.exitStatus() == QProcess::CrashExit;
     return true;
 }
 
