@@ -354,6 +354,46 @@ TEST_F(StationFaults, FullDiskKeepsEveryFileWhole) {
     }
 }
 
+// The disk fills while the capture window saves a new capture of a slot that holds a print:
+// the earlier print stays as it was, no partial file is left, the capture window stays open
+// on the step and says the image could not be saved, and the next try with room saves it.
+TEST_F(StationFaults, FullDiskDuringACaptureKeepsTheEarlierPrint) {
+    Start(kScannerIBFlat);
+    CaptureFinger();
+    ASSERT_TRUE(QFile::exists(File("dedo1.bmp")));
+    const FileSet before = SetFiles();
+    const QString line = Line();
+    QTest::keyRelease(w->SlotViewer(1), Qt::Key_Return);
+    Settle();
+    ASSERT_TRUE(CaptureShown());
+    ASSERT_EQ(Capture()->StepIndex(), 0);
+    {
+        FileSizeLimit full(256);
+        const int quality[] = {1};
+        ASSERT_EQ(IBSIM_PlaceFinger(1, quality, 1), IBSU_STATUS_OK);
+        Settle();
+        ASSERT_EQ(IBSIM_CompleteCapture(1), IBSU_STATUS_OK);
+        Settle();
+        QTest::qWait(100); // a close after a save would be due by now
+        Settle();
+    }
+    EXPECT_TRUE(CaptureShown());
+    EXPECT_EQ(Capture()->StepIndex(), 0);
+    EXPECT_EQ(Capture()->m_txtStatusMessage->text(), "Failed to execute IBSU_SaveBitmapImage()");
+    EXPECT_EQ(SetFiles(), before);
+    EXPECT_EQ(Line(), line);
+    EXPECT_TRUE(messages.Requests.empty());
+
+    ASSERT_EQ(IBSIM_LiftFinger(1), IBSU_STATUS_OK);
+    Capture()->m_btnCaptureStop->click();
+    Capture()->m_btnCaptureStart->click();
+    Settle();
+    CaptureFinger();
+    EXPECT_FALSE(CaptureShown());
+    EXPECT_EQ(Names(SetFiles()), QStringList{"dedo1.bmp"});
+    EXPECT_TRUE(Line().startsWith("NFIQ Pulgar Derecho: ")) << Line().toStdString();
+}
+
 // A storm of ScanMan images while the main window accepts them: the station takes what it can,
 // drops the rest, answers the event loop meanwhile, keeps its memory bounded, and leaves the
 // slot with one complete picture; a delivery after the storm lands as usual.
