@@ -23,6 +23,9 @@
 #include <QFileInfo>
 #include <QTest>
 
+#include <sys/resource.h>
+
+#include <csignal>
 #include <functional>
 #include <map>
 #include <vector>
@@ -149,6 +152,27 @@ inline void Deliver(const std::vector<unsigned char>& pixels, int w, int h, int 
         QTest::qWait(10);
     }
 }
+
+// Limits the size of any file this process and its children write, with SIGXFSZ ignored so
+// that the write fails (EFBIG) as on a full disk instead of ending the process.
+class FileSizeLimit {
+  public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &FOld);
+        FOldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = FOld;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &FOld);
+        std::signal(SIGXFSZ, FOldHandler);
+    }
+
+  private:
+    rlimit FOld{};
+    void (*FOldHandler)(int) = nullptr;
+};
 
 class Station : public ::testing::Test {
   protected:

@@ -53,27 +53,6 @@ bool IsSetFile(const QString& name) {
     return re.match(name).hasMatch();
 }
 
-// Limits the size of any file this process and its children write, with SIGXFSZ ignored so
-// that the write fails (EFBIG) as on a full disk instead of ending the process.
-class FileSizeLimit {
-  public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        getrlimit(RLIMIT_FSIZE, &FOld);
-        FOldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = FOld;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &FOld);
-        std::signal(SIGXFSZ, FOldHandler);
-    }
-
-  private:
-    rlimit FOld{};
-    void (*FOldHandler)(int) = nullptr;
-};
-
 class StationFaults : public Station {};
 
 } // namespace
