@@ -111,6 +111,37 @@ TEST_F(StationFaults, ScannerLostMidCaptureThenANewCaptureWorks) {
     }
 }
 
+// The program ends while a capture runs and the scanner answers its close with -6 (busy): a
+// few times, and more often than the window asks. The end neither hangs nor crashes; a busy
+// scanner that never lets go keeps no handler pointing at the destroyed window, so its later
+// events reach nothing; and the program starts and captures again.
+TEST_F(StationFaults, ProgramEndsWhileTheScannerAnswersBusy) {
+    for (int busyCloses : {3, 1000}) {
+        SCOPED_TRACE(busyCloses);
+        Start(kScannerIBFlat);
+        ASSERT_EQ(Capture()->StepIndex(), 0);
+        ASSERT_EQ(IBSIM_ForceCloseBusy(1, busyCloses), IBSU_STATUS_OK);
+        TearDown();
+        int handle = 0;
+        ASSERT_EQ(IBSIM_GetScannerHandle(1, &handle), IBSU_STATUS_OK);
+        EXPECT_EQ(handle == -1, busyCloses == 3);
+        // Events of the scanner left open find no window.
+        const int quality[] = {1};
+        IBSIM_PlaceFinger(1, quality, 1);
+        IBSIM_CompleteCapture(1);
+        IBSIM_DetachScanner(1);
+        IBSIM_WaitIdle();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(SetFiles(), FileSet());
+
+        Start(kScannerIBFlat);
+        CaptureFinger();
+        EXPECT_EQ(Names(SetFiles()), QStringList{"dedo1.bmp"});
+        EXPECT_TRUE(messages.Requests.empty());
+        TearDown();
+    }
+}
+
 // The scanner refuses to open: the capture window shows the SDK's reason, nothing is written,
 // and "Iniciar" opens it on the next try and captures.
 TEST_F(StationFaults, OpenRefusedThenTheNextStartCaptures) {
