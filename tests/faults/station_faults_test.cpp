@@ -9,6 +9,7 @@
 #include "urpficha.h"
 
 #include <QThread>
+#include <QTimer>
 
 #include <sys/mount.h>
 #include <sys/resource.h>
@@ -272,6 +273,38 @@ TEST_F(StationFaults, ConverterFailuresStopTheSaveAndKeepTheSet) {
         }
         TearDown();
     }
+}
+
+// "&Grabar" is pressed while the capture window still waits for a finger, and the capture
+// completes while the converter runs (the save keeps the event loop turning). The saved set
+// must stay consistent: no bitmap may change after its WSQ file was made, and whatever the
+// station reports must hold for the files it leaves.
+TEST_F(StationFaults, CaptureCompletingDuringTheSaveCannotChangeTheSavedSet) {
+    Start(kScannerIBFlat, {"REF-3"});
+    ASSERT_TRUE(CaptureShown());
+    ASSERT_EQ(Capture()->StepIndex(), 0);
+    for (int n = 1; n <= 10; ++n)
+        WriteSlotPrint(File(QStringLiteral("dedo%1.bmp").arg(n)), 120, 150, n);
+    const FileSet before = SetFiles();
+    const int quality[] = {1};
+    ASSERT_EQ(IBSIM_PlaceFinger(1, quality, 1), IBSU_STATUS_OK);
+    Settle();
+    // The finger lies still long enough once the save has begun.
+    QTimer::singleShot(0, [] { IBSIM_CompleteCapture(1); });
+    w->btGrabar->click();
+    Settle();
+    QTest::qWait(100); // a close after a save would be due by now
+    Settle();
+
+    EXPECT_TRUE(Line().startsWith("REF-3 grabada exitosamente! - Total: ")) << Line().toStdString();
+    EXPECT_FALSE(CaptureShown());
+    const FileSet after = SetFiles();
+    for (int n = 1; n <= 10; ++n) {
+        const QString bmp = QStringLiteral("dedo%1.bmp").arg(n);
+        EXPECT_EQ(after.at(bmp), before.at(bmp)) << bmp.toStdString();
+    }
+    EXPECT_EQ(after.size(), 20u);
+    EXPECT_TRUE(messages.Requests.empty());
 }
 
 // A full disk, made either by a size limit on the files the program writes (works for any
