@@ -183,7 +183,9 @@ class TFIntegratedBiometrics : public QWidget {
     // The prompt of the running step with the manual-capture suffix when auto capture is off.
     QString PromptText(const CaptureInfo& step) const;
     bool CurrentStep(CaptureInfo& step) const; // false when no step runs
-    void SaveResultImage(const QString& file, const IBSU_ImageData& image);
+    // Writes a result picture to file and arms the close after saving; false (nothing armed,
+    // file untouched) when it cannot be written.
+    bool SaveResultImage(const QString& file, const IBSU_ImageData& image);
 
     // SDK event handlers (SDK threads; each holds CallbackLock for its whole body).
     static void DeviceCountCallback(int count, void* context);

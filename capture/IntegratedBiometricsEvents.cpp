@@ -7,6 +7,9 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QTemporaryFile>
+
+#include <cstdio>
 
 #include <cmath>
 
@@ -132,11 +135,32 @@ void TFIntegratedBiometrics::PlatenCallback(int, void* context, int state) {
     w->Post(UM_DRAW_QUALITY);
 }
 
-void TFIntegratedBiometrics::SaveResultImage(const QString& file, const IBSU_ImageData& image) {
-    const QByteArray path = QFile::encodeName(file);
-    IBSU_SaveBitmapImage(path.constData(), static_cast<const uint8_t*>(image.Buffer), image.Width,
-                         image.Height, image.Pitch, image.ResolutionX, image.ResolutionY);
+bool TFIntegratedBiometrics::SaveResultImage(const QString& file, const IBSU_ImageData& image) {
+    // Written under a temporary name beside the file and renamed over it once complete, so a
+    // full disk neither leaves a truncated print nor costs the print the file held before.
+    QString temp;
+    {
+        QTemporaryFile t(file + QStringLiteral(".XXXXXX"));
+        t.setAutoRemove(false);
+        if (t.open())
+            temp = t.fileName();
+    }
+    if (temp.isEmpty())
+        return false;
+    QFile::setPermissions(temp, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser |
+                                    QFile::WriteUser | QFile::ReadGroup | QFile::ReadOther);
+    const QByteArray path = QFile::encodeName(temp);
+    const bool saved =
+        IBSU_SaveBitmapImage(path.constData(), static_cast<const uint8_t*>(image.Buffer),
+                             image.Width, image.Height, image.Pitch, image.ResolutionX,
+                             image.ResolutionY) == IBSU_STATUS_OK &&
+        std::rename(path.constData(), QFile::encodeName(file).constData()) == 0;
+    if (!saved) {
+        QFile::remove(temp);
+        return false;
+    }
     Post(UM_START_TIMER_HIDE);
+    return true;
 }
 
 void TFIntegratedBiometrics::ResultImageCallback(int handle, void* context, int status,
@@ -161,15 +185,16 @@ void TFIntegratedBiometrics::ResultImageCallback(int handle, void* context, int 
 
     IBSU_SetLEDs(handle, LedMask(step, kLedGreen, false));
 
+    bool saved = true;
     if (w->FSaveImages) {
         w->ShowStatus(QStringLiteral("Guardando la imagen..."));
         const QString file = w->OutputFile();
         if (n == 0) {
-            w->SaveResultImage(file, image);
+            saved = w->SaveResultImage(file, image);
         } else {
             // Each segment goes to the same file: the last one is what remains.
             for (int i = 0; i < n; ++i)
-                w->SaveResultImage(file, segments[i]);
+                saved = w->SaveResultImage(file, segments[i]) && saved;
         }
     }
 
@@ -219,5 +244,7 @@ void TFIntegratedBiometrics::ResultImageCallback(int handle, void* context, int 
             : QStringLiteral("%1 advertencia de captura (Código = %2)").arg(label).arg(status);
     w->SetGuidance(text);
     w->ShowGuidance(text);
-    w->ShowStatus(text);
+    // A picture that could not be written closes nothing: the window stays on the step, so
+    // the operator can try again once there is room, and the requester's file is untouched.
+    w->ShowStatus(saved ? text : QStringLiteral("Failed to execute IBSU_SaveBitmapImage()"));
 }

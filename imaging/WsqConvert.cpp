@@ -37,9 +37,13 @@ bool ConvertToWsq(const QString& bmpName, const QString& wsqName, QString& error
         return false;
     }
     QFile::remove(dir.filePath(wsqName));
-    // Whether the converter started is told by the result file alone.
-    platform::RunAndWait(converter, {source, wsqName}, dir.absolutePath());
-    if (!wsqName.isEmpty() && IsFile(dir.filePath(wsqName)))
+    // Whether the converter started is told by the result file alone. A converter that
+    // crashed may have left its target half-written: such a file is no result and is removed.
+    bool crashed = false;
+    platform::RunAndWait(converter, {source, wsqName}, dir.absolutePath(), &crashed);
+    if (crashed)
+        QFile::remove(dir.filePath(wsqName));
+    else if (!wsqName.isEmpty() && IsFile(dir.filePath(wsqName)))
         return true;
     errorText = QStringLiteral("ERROR: No se pudo generar ") + wsqName;
     return false;

@@ -5,8 +5,10 @@
 
 namespace platform {
 
-bool RunAndWait(const QString& program, const QStringList& arguments,
-                const QString& workingFolder) {
+bool RunAndWait(const QString& program, const QStringList& arguments, const QString& workingFolder,
+                bool* crashed) {
+    if (crashed)
+        *crashed = false;
     QProcess process;
     process.setProgram(program);
     process.setArguments(arguments);
@@ -18,6 +20,8 @@ bool RunAndWait(const QString& program, const QStringList& arguments,
     if (!process.waitForStarted(-1))
         return false;
     WaitPainting(process);
+    if (crashed)
+        *crashed = process.exitStatus() == QProcess::CrashExit;
     return true;
 }
 

@@ -129,7 +129,6 @@ void TFTrazel::FingerScanAfterScan(std::unique_ptr<QIODevice>& stream) {
     platform::BusyCursor busy;
     const int n = CurrentSlot();
     const QString file = SlotFile(n);
-    QFile::remove(file);
     owned->seek(0);
     QImage source;
     if (!source.load(owned.get(), "BMP"))
@@ -138,8 +137,13 @@ void TFTrazel::FingerScanAfterScan(std::unique_ptr<QIODevice>& stream) {
     const bool flipped =
         FlipBitmap(FConfigTrazel && FConfigTrazel->cbFlipVer->isChecked(),
                    FConfigTrazel && FConfigTrazel->cbFlipHor->isChecked(), source, target);
+    // The earlier print of the slot is replaced only by a complete new one: a delivery that
+    // cannot be read or written (a full disk) leaves it as it was. Without a picture to store
+    // the file goes, and CaptureDone reports it missing.
     if (flipped)
         SaveSlotBitmap(target, file);
+    else
+        QFile::remove(file);
     CaptureDone();
 }
 

@@ -1,6 +1,7 @@
 // Saving the set: the ten slot bitmaps converted to WSQ files in slot order, then the program
 // ends; the first missing or failing slot stops the save and is selected.
 #include "BusyCursor.h"
+#include "IntegratedBiometrics.h"
 #include "UProgreso.h"
 #include "UTrazel.h"
 #include "WsqConvert.h"
@@ -10,6 +11,11 @@
 #include <QScopeGuard>
 
 void TFTrazel::btGrabarClick() {
+    // A capture still waiting for a finger could write a slot's bitmap while the set is being
+    // converted (the conversion keeps the event loop turning), after that slot's WSQ file was
+    // made. Ending it first discards its result: the set saved is the set on disk now.
+    if (FIntegratedBiometrics && FIntegratedBiometrics->isVisible())
+        FIntegratedBiometrics->close();
     bool converted = true;
     {
         platform::BusyCursor busy; // scanner deliveries are dropped meanwhile
