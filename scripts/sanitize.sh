@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the station with sanitizers and runs the tests there:
 #   build-asan/  AddressSanitizer + UndefinedBehaviorSanitizer, the whole test suite;
-#   build-tsan/  ThreadSanitizer, the capture, ScanMan and station-flow tests.
+#   build-tsan/  ThreadSanitizer, the capture, ScanMan, station-flow and fault-scenario tests.
 # Exits non-zero when a test fails or a sanitizer reports anything, in a test or in a
 # program a test starts (reports go to files under each build folder's sanitizer-logs/).
 # Usage: scripts/sanitize.sh [asan|tsan]...   (default: both)
@@ -57,15 +57,16 @@ run_tsan() {
     # Only what the labelled tests run (their programs come in through their dependencies).
     cmake --build "$dir" -j2 --target capture_sequences_test beeper_test capture_window_test \
         test_fingerscan test_fingerscan_module test_fingerscan_fprint station_flows_test \
-        yemario_test
+        yemario_test faults_station_test faults_nfiq_test faults_yemario_test
     rm -rf "$logs" && mkdir -p "$logs"
     # Tests without their own suppression file get the Qt, GLib and flow ones together.
-    cat tests/capture/tsan.supp tests/scanman/tsan.supp tests/flows/tsan.supp >"$dir/tsan.supp"
+    cat tests/capture/tsan.supp tests/scanman/tsan.supp tests/flows/tsan.supp \
+        tests/faults/tsan.supp >"$dir/tsan.supp"
     echo "== tsan: testing"
     local rc=0
     (cd "$dir" &&
         TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:die_after_fork=0:suppressions=$root/$dir/tsan.supp:log_path=$logs/tsan" \
-        ctest --output-on-failure -j2 -L 'capture|scanman|flows') || rc=1
+        ctest --output-on-failure -j2 -L 'capture|scanman|flows|faults') || rc=1
     check_logs "$logs" || rc=1
     return $rc
 }
