@@ -6,9 +6,12 @@
 #include "image.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+
+#include <unistd.h>
 
 namespace {
 
@@ -45,6 +48,41 @@ void onQuality(int, void*, const int* q, int n) {
     check(n >= 0 && n <= IBSU_MAX_QUALITIES && (n == 0 || q));
 }
 
+// A small grey print file every scanner takes its prints from: the built-in generator draws
+// a whole synthetic fingerprint per finger, which would spend the run in rendering instead of
+// in the scenario reader and the result records.
+const char* PlainPrintFile() {
+    static const std::string path = [] {
+        std::string p = "/tmp/fuzz_ibscan_print_XXXXXX";
+        const int fd = mkstemp(p.data());
+        if (fd >= 0)
+            close(fd);
+        constexpr int w = 64, h = 80;
+        std::string bmp(1078 + w * h, '\0');
+        auto put32 = [&](std::size_t at, uint32_t v) { std::memcpy(&bmp[at], &v, 4); };
+        bmp[0] = 'B';
+        bmp[1] = 'M';
+        put32(2, static_cast<uint32_t>(bmp.size()));
+        put32(10, 1078);
+        put32(14, 40);
+        put32(18, w);
+        put32(22, h);
+        bmp[26] = 1;
+        bmp[28] = 8;
+        for (int i = 0; i < 256; ++i)
+            for (int c = 0; c < 3; ++c)
+                bmp[54 + i * 4 + c] = static_cast<char>(i);
+        for (int i = 0; i < w * h; ++i)
+            bmp[1078 + i] = static_cast<char>((i * 7) & 0xff);
+        if (FILE* f = std::fopen(p.c_str(), "wb")) {
+            std::fwrite(bmp.data(), 1, bmp.size(), f);
+            std::fclose(f);
+        }
+        return p;
+    }();
+    return path.c_str();
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -61,6 +99,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     IBSIM_SetClock(IBSIM_CLOCK_IMMEDIATE);
     IBSIM_WaitIdle();
+    for (int id = 0; id <= 64; ++id)
+        IBSIM_SetImageSource(id, PlainPrintFile(), 0);
     int count = 0;
     IBSU_GetDeviceCount(&count);
     for (int i = 0; i < count && i < 4; ++i) {
