@@ -2,7 +2,8 @@
 # Runs the libFuzzer targets of fuzz/ for a while each and reports their execution counts.
 #   scripts/fuzz.sh [SECONDS] [TARGET...]     (default 60 s each, every target)
 # Builds build-fuzz/ with clang (ASan + UBSan + libFuzzer). Each target starts from its corpus
-# in fuzz/NAME/corpus and grows a scratch copy of it in build-fuzz/corpus/NAME; an input that
+# in fuzz/NAME/corpus and grows a scratch copy of it in build-fuzz/corpus/NAME (libFuzzer
+# rewrites the folders it is given, so the committed corpus is only copied); an input that
 # crashes is kept in fuzz/NAME/crashers (the normal test run replays that folder) and the run
 # fails. Counts go to build-fuzz/fuzz-runs.log, one line per run.
 set -euo pipefail
@@ -30,7 +31,7 @@ for t in "${targets[@]}"; do
     rc=0
     (cd build-fuzz && ./fuzz/fuzz_"$t" -max_total_time="$seconds" -rss_limit_mb=2048 \
         -timeout=20 -print_final_stats=1 -artifact_prefix="../$crashers/" \
-        "corpus/$t" ../fuzz/"$t"/corpus) >"$log" 2>&1 || rc=$?
+        "corpus/$t") >"$log" 2>&1 || rc=$?
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
     echo "$(date -u +%FT%TZ) $t ${seconds}s runs=${runs:-?} exit=$rc" | tee -a build-fuzz/fuzz-runs.log
     if [ $rc -ne 0 ]; then
