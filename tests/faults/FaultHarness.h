@@ -3,6 +3,7 @@
 // program start (ScanMan simulator, the libraries, the error report of deliveries), the windows
 // created by the program's own start-up, a scratch program folder that is also the working
 // folder, and helpers to snapshot the files of the set and to drive the simulated scanners.
+#include "../flows/StationHarness.h"
 #include "IBScanSim.h"
 #include "IntegratedBiometrics.h"
 #include "Modules.h"
@@ -144,13 +145,7 @@ inline void Settle() {
 
 // Delivers a picture from the simulated ScanMan scanner and lets the GUI thread take it.
 inline void Deliver(const std::vector<unsigned char>& pixels, int w, int h, int ppi = 500) {
-    ASSERT_EQ(SMSimDeliver(nullptr, w, h, pixels.data(), ppi), 0);
-    SMSimWaitIdle();
-    for (int i = 0; i < 5; ++i) {
-        QCoreApplication::sendPostedEvents();
-        QCoreApplication::processEvents();
-        QTest::qWait(10);
-    }
+    DeliverScan(pixels, w, h, ppi);
 }
 
 // Limits the size of any file this process and its children write, with SIGXFSZ ignored so
