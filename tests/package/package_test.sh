@@ -42,7 +42,7 @@ exec_of() { sed -n 's/^Exec=//p' "$root/usr/share/applications/$1" | sed 's/ %[a
 
 # An ordinary user's session: a home of its own, the package's bin first on PATH.
 home=$scratch/home
-mkdir -p "$home" "$scratch/run" "$scratch/work"
+mkdir -p "$home" "$scratch/run" "$scratch/caller"
 chmod 700 "$scratch/run"
 run_env=(env -i HOME="$home" PATH="$root/usr/bin:/usr/bin:/bin" QT_QPA_PLATFORM=offscreen
     XDG_RUNTIME_DIR="$scratch/run")
@@ -52,15 +52,15 @@ done
 data=$home/.local/share/TrazelIB
 
 # Yemario with the simulated scanner captures one finger and ends with code 0.
-(cd "$scratch/work" && "${run_env[@]}" timeout 300 $(exec_of yemario.desktop)) ||
+(cd "$scratch/caller" && "${run_env[@]}" timeout 300 $(exec_of yemario.desktop)) ||
     fail "Yemario ended with code $?"
-[[ $(head -c 2 "$scratch/work/huella.bmp") == BM ]] || fail "no huella.bmp in the caller's folder"
-[[ $(od -An -tu2 -j28 -N2 "$scratch/work/huella.bmp" | tr -d ' ') == 8 ]] || fail "huella.bmp is not 8-bit"
+[[ $(head -c 2 "$scratch/caller/huella.bmp") == BM ]] || fail "no huella.bmp in the caller's folder"
+[[ $(od -An -tu2 -j28 -N2 "$scratch/caller/huella.bmp" | tr -d ' ') == 8 ]] || fail "huella.bmp is not 8-bit"
 [[ -L $data/Amputado.BMP && -e $data/Amputado.BMP ]] || fail "data folder lacks the amputation picture"
 echo "Yemario: huella.bmp written, data folder $data prepared"
 
 # TrazelIB starts, fills its first slot in the data folder, and runs until stopped.
-(cd "$scratch/work" && exec "${run_env[@]}" $(exec_of trazelib.desktop)) &
+(cd "$scratch/caller" && exec "${run_env[@]}" $(exec_of trazelib.desktop)) &
 station_pid=$!
 for _ in $(seq 1 600); do
     [[ -f $data/dedo1.bmp ]] && break
@@ -76,5 +76,5 @@ echo "TrazelIB: dedo1.bmp captured into the data folder"
 
 written=$(find "$prog" -newer "$scratch/unpacked")
 [[ -z $written ]] || fail "files written into the program folder: $written"
-ls "$scratch/work" | grep -qv '^huella.bmp$' && fail "TrazelIB wrote into the caller's folder"
+ls "$scratch/caller" | grep -qv '^huella.bmp$' && fail "TrazelIB wrote into the caller's folder"
 echo "PASS"
