@@ -18,3 +18,16 @@ class TDibViewer {
     virtual void SetImage(std::unique_ptr<DibBlock> block) = 0;
     virtual void Relayout() = 0;
 };
+
+// A viewer without a window that only holds its block, for running the bitmap routines where
+// nothing is shown (benchmarks, fuzzing).
+class TDibHolder : public TDibViewer {
+  public:
+    const DibBlock* Image() const override { return FImage.get(); }
+    std::unique_ptr<DibBlock> CopyRect(int left, int top, int right, int bottom) const override {
+        return FImage ? CopyDibRect(*FImage, left, top, right, bottom) : nullptr;
+    }
+    void SetImage(std::unique_ptr<DibBlock> block) override { FImage = std::move(block); }
+    void Relayout() override {}
+    std::unique_ptr<DibBlock> FImage;
+};

@@ -112,16 +112,7 @@ void BM_ConvertToWsq(benchmark::State& state) {
 }
 BENCHMARK(BM_ConvertToWsq)->UseRealTime()->Unit(benchmark::kMillisecond);
 
-class Holder : public TDibViewer {
-  public:
-    const DibBlock* Image() const override { return FImage.get(); }
-    std::unique_ptr<DibBlock> CopyRect(int left, int top, int right, int bottom) const override {
-        return FImage ? CopyDibRect(*FImage, left, top, right, bottom) : nullptr;
-    }
-    void SetImage(std::unique_ptr<DibBlock> block) override { FImage = std::move(block); }
-    void Relayout() override {}
-    std::unique_ptr<DibBlock> FImage;
-};
+using Holder = TDibHolder;
 
 bool NfiqReady() {
     // The library lies in the program folder of the build; the loader also looks in the

@@ -14,17 +14,7 @@
 
 namespace {
 
-// Holds a block the way a finger-slot viewer does.
-class Holder : public TDibViewer {
-  public:
-    const DibBlock* Image() const override { return FImage.get(); }
-    std::unique_ptr<DibBlock> CopyRect(int left, int top, int right, int bottom) const override {
-        return FImage ? CopyDibRect(*FImage, left, top, right, bottom) : nullptr;
-    }
-    void SetImage(std::unique_ptr<DibBlock> block) override { FImage = std::move(block); }
-    void Relayout() override {}
-    std::unique_ptr<DibBlock> FImage;
-};
+using Holder = TDibHolder;
 
 } // namespace
 
