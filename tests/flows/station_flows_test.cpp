@@ -80,8 +80,9 @@ class StationFlows : public ::testing::Test {
         delete FVerDedo;
         FVerDedo = nullptr;
     }
-    // Runs the simulators and the event loop until done() holds.
-    bool WaitFor(const std::function<bool()>& done, int ms = 60000) {
+    // Runs the simulators and the event loop until done() holds. The limit only stops a hung
+    // run: ten captures under ThreadSanitizer on a loaded machine take over a minute.
+    bool WaitFor(const std::function<bool()>& done, int ms = 300000) {
         return QTest::qWaitFor(
             [&] {
                 IBSIM_WaitIdle();
