@@ -7,7 +7,9 @@
 // discarding duplicates found by both scans.
 #include "detector.h"
 
+#include <algorithm>
 #include <cmath>
+#include <functional>
 #include <cstdlib>
 #include <numbers>
 
@@ -62,15 +64,54 @@ int low_curvature_direction(int scan, int appearing, int d, int ndirs) {
     return flip ? d + ndirs : d;
 }
 
+// Indices of listed minutiae by square cells of the image, to find those near a point
+// without visiting the whole list.
+class CellGrid {
+  public:
+    CellGrid(int w, int h, int cell)
+        : cell_(cell), cw_((w + cell - 1) / cell), ch_((h + cell - 1) / cell),
+          cells_(static_cast<size_t>(cw_) * ch_) {}
+
+    void insert(int x, int y, int id) { cells_[index(x, y)].push_back(id); }
+    void erase(int x, int y, int id) { std::erase(cells_[index(x, y)], id); }
+
+    // Appends the ids in every cell that meets the rectangle [x0, x1] × [y0, y1].
+    void collect(int x0, int y0, int x1, int y1, std::vector<int>& out) const {
+        const int cx0 = clampc(x0, cw_), cx1 = clampc(x1, cw_);
+        const int cy0 = clampc(y0, ch_), cy1 = clampc(y1, ch_);
+        for (int cy = cy0; cy <= cy1; ++cy) {
+            for (int cx = cx0; cx <= cx1; ++cx) {
+                const auto& c = cells_[static_cast<size_t>(cy) * cw_ + cx];
+                out.insert(out.end(), c.begin(), c.end());
+            }
+        }
+    }
+
+  private:
+    int cell_, cw_, ch_;
+    std::vector<std::vector<int>> cells_;
+
+    int clampc(int v, int n) const { return std::clamp(v < 0 ? 0 : v / cell_, 0, n - 1); }
+    size_t index(int x, int y) const {
+        return static_cast<size_t>(clampc(y, ch_)) * cw_ + clampc(x, cw_);
+    }
+};
+
 class Detector {
   public:
     Detector(std::vector<uint8_t>& bin, int w, int h, const Maps& maps, const Params& p)
-        : b_{bin.data(), w, h}, maps_(maps), p_(p), full_(2 * p.num_directions) {}
+        : b_{bin.data(), w, h}, maps_(maps), p_(p), full_(2 * p.num_directions), grid_(w, h, 16) {}
 
     std::vector<Minutia> run() {
         scan_rows();
         scan_columns();
-        return std::move(list_);
+        std::vector<Minutia> list;
+        for (size_t i = 0; i < all_.size(); ++i) {
+            if (alive_[i]) {
+                list.push_back(all_[i]);
+            }
+        }
+        return list;
     }
 
   private:
@@ -78,7 +119,12 @@ class Detector {
     const Maps& maps_;
     const Params& p_;
     const int full_;
-    std::vector<Minutia> list_;
+    // Every minutia ever listed, in the order it was added; a replaced one is no longer
+    // alive. The grid finds the listed minutiae near a candidate.
+    std::vector<Minutia> all_;
+    std::vector<char> alive_;
+    CellGrid grid_;
+    std::vector<int> near_;
 
     void scan_rows() {
         for (int cy = 0; cy + 1 < b_.h; ++cy) {
@@ -294,12 +340,16 @@ class Detector {
     // Adds a candidate unless an equivalent minutia is listed already. A listed minutia of
     // the same type and similar direction within max_minutia_delta pixels on the same
     // contour is a duplicate: the candidate replaces it only if it comes from the scan that
-    // suits its block direction.
+    // suits its block direction. Listed minutiae are visited newest first.
     void add(const Minutia& m, int scan, int d) {
         const int delta = p_.max_minutia_delta;
         const int qtr = p_.num_directions / 4;
-        for (int i = static_cast<int>(list_.size()) - 1; i >= 0; --i) {
-            const Minutia& o = list_[static_cast<size_t>(i)];
+        near_.clear();
+        grid_.collect(m.x - (delta - 1), m.y - (delta - 1), m.x + (delta - 1), m.y + (delta - 1),
+                      near_);
+        std::sort(near_.begin(), near_.end(), std::greater<>());
+        for (const int i : near_) {
+            const Minutia& o = all_[static_cast<size_t>(i)];
             if (std::abs(m.x - o.x) >= delta || std::abs(m.y - o.y) >= delta) {
                 continue;
             }
@@ -313,13 +363,16 @@ class Detector {
             if (det::search_contour(b_, m.x, m.y, delta, start, true) == det::Search::Found ||
                 det::search_contour(b_, m.x, m.y, delta, start, false) == det::Search::Found) {
                 if (d >= 0 && preferred_scan(d, p_.num_directions) == scan) {
-                    list_.erase(list_.begin() + i);
+                    alive_[static_cast<size_t>(i)] = 0;
+                    grid_.erase(o.x, o.y, i);
                 } else {
                     return;
                 }
             }
         }
-        list_.push_back(m);
+        grid_.insert(m.x, m.y, static_cast<int>(all_.size()));
+        all_.push_back(m);
+        alive_.push_back(1);
     }
 };
 
