@@ -218,7 +218,7 @@ class Detector {
         m.appearing = pt.appearing;
         m.feature_id = id;
         if (maps_.high_curve[static_cast<size_t>(blk)]) {
-            if (!high_curvature(m, x, y, ex, ey, scan, d)) {
+            if (!high_curvature(m, x, y, ex, ey)) {
                 return;
             }
         } else {
@@ -228,51 +228,94 @@ class Detector {
             m.ey = ey;
             m.direction = low_curvature_direction(scan, pt.appearing, d, p_.num_directions);
         }
-        m.reliability = maps_.low_flow[static_cast<size_t>(maps_.block_at(m.x, m.y))]
-                            ? kMediumReliability
-                            : kHighReliability;
+        m.reliability =
+            maps_.low_flow[static_cast<size_t>(blk)] ? kMediumReliability : kHighReliability;
         add(m, scan, d);
+    }
+
+    // Contour of up to 2·half + 1 points around a high-curvature candidate: `half` points
+    // traced clockwise (listed in reverse), the candidate, `half` traced counter-clockwise.
+    // Returns Loop when the first trace closes a loop (the loop is then the candidate and
+    // the clockwise trace in reverse); Ok with the contour, which is shorter when the second
+    // trace came round to the end of the first; Ignore when either half is short.
+    det::Trace high_curvature_contour(int half, const ContourPt& start, Contour& out) const {
+        out.clear();
+        Contour cw, ccw;
+        det::Trace r = det::trace_contour(b_, half, start.x, start.y, start, true, cw);
+        if (r == det::Trace::Ignore) {
+            return r;
+        }
+        if (r == det::Trace::Loop) {
+            out.push_back(start);
+            out.insert(out.end(), cw.rbegin(), cw.rend());
+            return r;
+        }
+        if (static_cast<int>(cw.size()) < half) {
+            return det::Trace::Ignore;
+        }
+        const ContourPt& last = cw.back();
+        r = det::trace_contour(b_, half, last.x, last.y, start, false, ccw);
+        if (r == det::Trace::Ignore ||
+            (r != det::Trace::Loop && static_cast<int>(ccw.size()) < half)) {
+            return det::Trace::Ignore;
+        }
+        out.assign(cw.rbegin(), cw.rend());
+        out.push_back(start);
+        out.insert(out.end(), ccw.begin(), ccw.end());
+        return det::Trace::Ok;
+    }
+
+    // Angle between the lines from a point to its neighbours `edge` places before and after
+    // on a contour, in radians; 0 when those neighbours coincide with the point.
+    static double angle_to(const ContourPt& from, const ContourPt& to) {
+        const double dy = from.y - to.y, dx = to.x - from.x;
+        return (std::fabs(dx) < 0.5 && std::fabs(dy) < 0.5) ? 0.0 : std::atan2(dy, dx);
     }
 
     // Places a candidate of a high-curvature block at the sharpest point of its contour and
     // points it from there into the feature. Small closed contours are handled as loops.
-    bool high_curvature(Minutia& m, int x, int y, int ex, int ey, int scan, int d) {
+    bool high_curvature(Minutia& m, int x, int y, int ex, int ey) {
         const int half = p_.high_curve_half_contour;
+        const int edge = half >> 1;
         Contour c;
-        const det::Trace r = det::centered_contour(b_, half, {x, y, ex, ey}, c);
-        if (r == det::Trace::Fail) {
-            return false;
-        }
+        const det::Trace r = high_curvature_contour(half, {x, y, ex, ey}, c);
         if (r == det::Trace::Loop) {
             if (!det::loop_is_clockwise(c, true)) {
-                process_loop(c, m, scan, d);
+                process_loop(c);
             }
             return false;
         }
-        const int edge = half / 2;
+        const int n = static_cast<int>(c.size());
+        if (r != det::Trace::Ok || n == 0 || n < 2 * edge + 1) {
+            return false;
+        }
+        // Sharpest point: smallest angle between the lines to the points `edge` before and
+        // after it (angles rounded to 1/16384; the first smallest wins).
+        double min_theta = trunc_prec(std::numbers::pi);
         int min_i = -1;
-        double min_theta = 1e9;
-        for (int i = edge; i + edge < static_cast<int>(c.size()); ++i) {
+        for (int i = edge; i + edge < n; ++i) {
             const ContourPt& o = c[static_cast<size_t>(i)];
-            const ContourPt& a = c[static_cast<size_t>(i - edge)];
-            const ContourPt& z = c[static_cast<size_t>(i + edge)];
-            const double t1 = std::atan2(a.y - o.y, a.x - o.x);
-            const double t2 = std::atan2(z.y - o.y, z.x - o.x);
+            const double t1 = angle_to(o, c[static_cast<size_t>(i - edge)]);
+            const double t2 = angle_to(o, c[static_cast<size_t>(i + edge)]);
             double dt = std::fabs(t2 - t1);
-            dt = std::fmin(dt, 2.0 * std::numbers::pi - dt);
+            dt = std::min(dt, 2.0 * std::numbers::pi - dt);
+            dt = trunc_prec(dt);
             if (dt < min_theta) {
                 min_theta = dt;
                 min_i = i;
             }
         }
-        if (min_i < 0 || min_theta >= p_.max_high_curve_theta) {
+        if (min_i < 0) {
+            min_i = n >> 1; // a perfectly flat contour
+        }
+        if (min_theta >= p_.max_high_curve_theta) {
             return false;
         }
         const ContourPt& o = c[static_cast<size_t>(min_i)];
         const ContourPt& a = c[static_cast<size_t>(min_i - edge)];
         const ContourPt& z = c[static_cast<size_t>(min_i + edge)];
         const int mx = (a.x + z.x) >> 1, my = (a.y + z.y) >> 1;
-        if (b_.at(mx, my) != b_.at(o.x, o.y)) {
+        if (b_.at(mx, my) != b_.at(x, y)) {
             return false;
         }
         m.x = o.x;
@@ -283,58 +326,88 @@ class Detector {
         return true;
     }
 
-    // A small closed contour: an elongated loop yields two minutiae at the ends of its long
-    // axis; any other loop is a speck and is filled in.
-    void process_loop(const Contour& loop, const Minutia& proto, int scan, int d) {
+    // A closed contour: an elongated loop yields two minutiae at the ends of its long axis,
+    // facing each other; any other loop is a speck and is filled in.
+    void process_loop(const Contour& loop) {
         const int n = static_cast<int>(loop.size());
         if (n > p_.min_loop_len) {
-            const int halfway = n / 2;
-            double min_d2 = 1e18, max_d2 = -1;
-            int min_fr = 0, max_fr = 0, max_to = 0;
-            for (int i = 0; i < halfway; ++i) {
-                const int j = i + halfway;
+            // Squared distances across the loop between points half the loop apart; an odd
+            // loop is measured all the way round.
+            const int halfway = n >> 1;
+            const int limit = n % 2 ? n : halfway;
+            auto d2 = [&](int i, int j) {
                 const double dx = loop[static_cast<size_t>(i)].x - loop[static_cast<size_t>(j)].x;
                 const double dy = loop[static_cast<size_t>(i)].y - loop[static_cast<size_t>(j)].y;
-                const double d2 = dx * dx + dy * dy;
-                if (d2 < min_d2) {
-                    min_d2 = d2;
-                    min_fr = i;
-                }
-                if (d2 > max_d2) {
-                    max_d2 = d2;
+                return dx * dx + dy * dy;
+            };
+            double min_d2 = d2(0, halfway), max_d2 = min_d2;
+            int max_fr = 0, max_to = halfway;
+            for (int i = 1, j = (halfway + 1) % n; i < limit; ++i, j = (j + 1) % n) {
+                const double v = d2(i, j);
+                min_d2 = std::min(min_d2, v);
+                if (v > max_d2) {
+                    max_d2 = v;
                     max_fr = i;
                     max_to = j;
                 }
             }
-            (void)min_fr;
-            const double min_dist = std::sqrt(min_d2), max_dist = std::sqrt(max_d2);
-            if (min_dist < p_.min_loop_aspect_dist ||
-                max_dist / min_dist >= p_.min_loop_aspect_ratio) {
+            if (min_d2 < p_.min_loop_aspect_dist || max_d2 / min_d2 >= p_.min_loop_aspect_ratio) {
                 const ContourPt& f = loop[static_cast<size_t>(max_fr)];
                 const ContourPt& t = loop[static_cast<size_t>(max_to)];
                 const int mx = (f.x + t.x) >> 1, my = (f.y + t.y) >> 1;
                 const uint8_t feature = b_.at(loop[0].x, loop[0].y);
                 if (b_.at(mx, my) == feature) {
-                    for (const ContourPt* e : {&f, &t}) {
-                        Minutia m = proto;
-                        m.x = e->x;
-                        m.y = e->y;
-                        m.ex = e->ex;
-                        m.ey = e->ey;
-                        m.type = feature;
-                        m.feature_id = kLoopId;
-                        m.direction = det::line_to_direction(e->x, e->y, mx, my, full_);
-                        m.reliability =
-                            maps_.low_flow[static_cast<size_t>(maps_.block_at(m.x, m.y))]
-                                ? kMediumReliability
-                                : kHighReliability;
-                        add(m, scan, d);
-                    }
+                    const int dir = det::line_to_direction(f.x, f.y, t.x, t.y, full_);
+                    add_loop_minutia(f, feature, dir);
+                    add_loop_minutia(t, feature, (dir + p_.num_directions) % full_);
                     return;
                 }
             }
         }
         det::fill_loop(b_, loop);
+    }
+
+    void add_loop_minutia(const ContourPt& at, uint8_t feature, int dir) {
+        Minutia m;
+        m.x = at.x;
+        m.y = at.y;
+        m.ex = at.ex;
+        m.ey = at.ey;
+        m.type = feature;
+        // Appearing when the edge pixel lies left of or above the feature pixel.
+        m.appearing = (at.ex < at.x || (at.ex == at.x && at.ey < at.y)) ? 1 : 0;
+        m.feature_id = kLoopId;
+        m.direction = dir;
+        m.reliability = maps_.low_flow[static_cast<size_t>(maps_.block_at(at.x, at.y))]
+                            ? kMediumReliability
+                            : kHighReliability;
+        add_unless_listed(m);
+    }
+
+    // Adds a minutia of a loop unless a listed one of the same type and similar direction
+    // lies within max_minutia_delta pixels at the same place or on the same contour.
+    void add_unless_listed(const Minutia& m) {
+        const int delta = p_.max_minutia_delta;
+        const int qtr = p_.num_directions / 4;
+        near_.clear();
+        grid_.collect(m.x - (delta - 1), m.y - (delta - 1), m.x + (delta - 1), m.y + (delta - 1),
+                      near_);
+        for (const int i : near_) {
+            const Minutia& o = all_[static_cast<size_t>(i)];
+            if (std::abs(m.x - o.x) >= delta || std::abs(m.y - o.y) >= delta || m.type != o.type ||
+                det::dir_distance(m.direction, o.direction, full_) > qtr) {
+                continue;
+            }
+            const ContourPt start{o.x, o.y, o.ex, o.ey};
+            if ((m.x == o.x && m.y == o.y) ||
+                det::search_contour(b_, m.x, m.y, delta, start, true) == det::Search::Found ||
+                det::search_contour(b_, m.x, m.y, delta, start, false) == det::Search::Found) {
+                return;
+            }
+        }
+        grid_.insert(m.x, m.y, static_cast<int>(all_.size()));
+        all_.push_back(m);
+        alive_.push_back(1);
     }
 
     // Adds a candidate unless an equivalent minutia is listed already. A listed minutia of
