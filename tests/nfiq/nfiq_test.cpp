@@ -236,7 +236,9 @@ TEST_F(NfiqReference, DirectionMapExplainsNistMinutiaAngles) {
     EXPECT_GE(consistent, 0.9 * total);
 }
 
-TEST_F(NfiqReference, ScoresAgreeWithNist) {
+// Every print NIST scored gets NIST's score, and NIST's feature vector where NIST gave one
+// (f1 and the four fractions to NIST's six decimals, the counts exactly).
+TEST_F(NfiqReference, ScoresAndFeaturesEqualNist) {
     int scored = 0, agree = 0;
     for (const Reference& ref : refs_) {
         if (ref.nfiq == "refused")
@@ -245,21 +247,17 @@ TEST_F(NfiqReference, ScoresAgreeWithNist) {
         ++scored;
         const bool same = std::to_string(r.score) == ref.nfiq;
         agree += same;
-        std::printf("%-40s NIST %s (%s)  ours %d (%.2f)%s\n", ref.file.c_str(), ref.nfiq.c_str(),
-                    ref.confidence.c_str(), r.score, r.confidence, same ? "" : "   <-- differs");
+        EXPECT_TRUE(same) << ref.file << ": NIST " << ref.nfiq << " (" << ref.confidence
+                          << "), ours " << r.score << " (" << r.confidence << ")";
         if (ref.features[0] == "-")
             continue;
-        for (int i = 0; i < nfiq::kFeatures; ++i) {
-            const float theirs = std::stof(ref.features[i]);
-            if (std::fabs(theirs - r.features[i]) > 1e-5f)
-                std::printf("    f%-2d NIST %-10s ours %g\n", i + 1, ref.features[i].c_str(),
-                            r.features[i]);
-        }
+        EXPECT_NEAR(r.confidence, std::stof(ref.confidence), 0.005f) << ref.file;
+        for (int i = 0; i < nfiq::kFeatures; ++i)
+            EXPECT_NEAR(r.features[i], std::stof(ref.features[i]), 1e-5f)
+                << ref.file << " f" << i + 1;
     }
     ASSERT_GT(scored, 0);
-    const double pct = 100.0 * agree / scored;
-    std::printf("exact agreement with NIST: %d of %d prints (%.1f %%)\n", agree, scored, pct);
-    EXPECT_GE(pct, 95.0);
+    std::printf("NFIQ equal to NIST on %d of %d prints\n", agree, scored);
 }
 
 // ---- Detector stages ----

@@ -204,8 +204,7 @@ TEST(DetectorContour, TracesAroundABlobAndFindsTheLoop) {
     lfs::det::Bin e{edge.data(), kW, kH};
     EXPECT_EQ(lfs::det::trace_contour(e, 20, 2, 2, {2, 2, 3, 2}, true, c), lfs::det::Trace::Ok);
     EXPECT_LT(c.size(), 20u);
-    EXPECT_EQ(lfs::det::trace_contour(e, 20, 2, 2, {2, 2, 1, 2}, true, c),
-              lfs::det::Trace::Ignore);
+    EXPECT_EQ(lfs::det::trace_contour(e, 20, 2, 2, {2, 2, 1, 2}, true, c), lfs::det::Trace::Ignore);
 }
 
 TEST(DetectorBinarize, RidgesFollowDarkLinesAndHolesAreFilled) {
