@@ -7,7 +7,12 @@
 // discarding duplicates found by both scans.
 #include "detector.h"
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <functional>
 #include <cstdlib>
@@ -42,9 +47,22 @@ constexpr Pattern kPatterns[10] = {
     {kBifurcation, 0, {1, 0}, {0, 1}, {1, 0}}, {kBifurcation, 1, {0, 1}, {1, 0}, {0, 1}},
 };
 
-bool same(const uint8_t* pair, uint8_t a, uint8_t b) {
-    return pair[0] == a && pair[1] == b;
+// Pattern id of each (1st, 2nd, 3rd) pair, each pair coded as 2 · line 1 + line 2, or -1;
+// the first pattern in the list wins.
+constexpr std::array<int8_t, 64> make_pattern_table() {
+    std::array<int8_t, 64> t{};
+    for (auto& v : t) {
+        v = -1;
+    }
+    for (int id = 9; id >= 0; --id) {
+        const Pattern& pt = kPatterns[id];
+        auto code = [](const uint8_t* pair) { return (pair[0] << 1) | pair[1]; };
+        t[static_cast<size_t>((code(pt.first) << 4) | (code(pt.second) << 2) | code(pt.third))] =
+            static_cast<int8_t>(id);
+    }
+    return t;
 }
+constexpr std::array<int8_t, 64> kPatternOf = make_pattern_table();
 
 // Preferred scan for a block direction: horizontal for near-vertical ridges.
 int preferred_scan(int d, int ndirs) {
@@ -128,11 +146,8 @@ class Detector {
 
     void scan_rows() {
         for (int cy = 0; cy + 1 < b_.h; ++cy) {
-            auto pair = [&](int x, uint8_t* out) {
-                out[0] = b_.at(x, cy);
-                out[1] = b_.at(x, cy + 1);
-            };
-            scan_line(b_.w, pair, [&](int id, int a, int c) {
+            const uint8_t* top = b_.px + static_cast<size_t>(cy) * b_.w;
+            scan_line(top, top + b_.w, 1, b_.w, [&](int id, int a, int c) {
                 const Pattern& pt = kPatterns[id];
                 const int x = (a + c) >> 1;
                 const int y = pt.appearing ? cy + 1 : cy;
@@ -143,11 +158,7 @@ class Detector {
 
     void scan_columns() {
         for (int cx = 0; cx + 1 < b_.w; ++cx) {
-            auto pair = [&](int y, uint8_t* out) {
-                out[0] = b_.at(cx, y);
-                out[1] = b_.at(cx + 1, y);
-            };
-            scan_line(b_.h, pair, [&](int id, int a, int c) {
+            scan_line(b_.px + cx, b_.px + cx + 1, b_.w, b_.h, [&](int id, int a, int c) {
                 const Pattern& pt = kPatterns[id];
                 const int y = (a + c) >> 1;
                 const int x = pt.appearing ? cx + 1 : cx;
@@ -156,51 +167,70 @@ class Detector {
         }
     }
 
-    // Walks one pair of lines of length n. `found(id, a, c)` gets the position a of the
-    // first 2nd pair and c of the 3rd pair.
-    template <class PairAt, class Found> void scan_line(int n, PairAt pair_at, Found found) {
-        int c = 0;
-        uint8_t p1[2], p2[2], p3[2];
-        while (c < n) {
-            pair_at(c, p1);
-            ++c;
-            if (c >= n) {
-                break;
-            }
-            pair_at(c, p2);
-            bool any = false;
-            for (const Pattern& pt : kPatterns) {
-                if (same(pt.first, p1[0], p1[1]) && same(pt.second, p2[0], p2[1])) {
-                    any = true;
+    // First position at or after `from` (below n) where the two lines differ, or n. The
+    // lines are read as they are now: a loop filled by a candidate is seen at once.
+    static int next_difference(const uint8_t* l1, const uint8_t* l2, ptrdiff_t step, int from,
+                               int n) {
+        int c = from;
+#ifdef __SSE2__
+        if (step == 1) {
+            for (; c + 16 <= n; c += 16) {
+                const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(l1 + c));
+                const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(l2 + c));
+                const unsigned same =
+                    static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(a, b)));
+                if (same != 0xffffu) {
+                    return c + __builtin_ctz(~same);
                 }
             }
-            if (!any) {
+        }
+#endif
+        for (; c < n; ++c) {
+            if (l1[c * step] != l2[c * step]) {
+                break;
+            }
+        }
+        return c;
+    }
+
+    // Walks one pair of lines of length n (pixel k of line 1 at l1[k · step]). `found(id,
+    // a, c)` gets the position a of the first 2nd pair and c of the 3rd pair.
+    template <class Found>
+    void scan_line(const uint8_t* l1, const uint8_t* l2, ptrdiff_t step, int n, Found found) {
+        auto pair_at = [&](int c) { return (l1[c * step] << 1) | l2[c * step]; };
+        int c = 0;
+        while (c < n) {
+            // Every pattern's 2nd pair has two different pixels, and every pair other than
+            // the 2nd one itself can come before it: move to where the lines next differ.
+            const int d = next_difference(l1, l2, step, c + 1, n);
+            if (d >= n) {
+                break;
+            }
+            const int p1 = pair_at(d - 1), p2 = pair_at(d);
+            c = d;
+            if (p1 == p2) {
                 continue;
             }
             const int a = c;
-            uint8_t q[2];
+            int q;
             do {
                 ++c;
                 if (c >= n) {
                     break;
                 }
-                pair_at(c, q);
-            } while (q[0] == p2[0] && q[1] == p2[1]);
+                q = pair_at(c);
+            } while (q == p2);
             if (c >= n) {
                 break;
             }
-            pair_at(c, p3);
-            for (int id = 0; id < 10; ++id) {
-                const Pattern& pt = kPatterns[id];
-                if (same(pt.first, p1[0], p1[1]) && same(pt.second, p2[0], p2[1]) &&
-                    same(pt.third, p3[0], p3[1])) {
-                    found(id, a, c);
-                    break;
-                }
+            const int p3 = q;
+            const int id = kPatternOf[(p1 << 4) | (p2 << 2) | p3];
+            if (id >= 0) {
+                found(id, a, c);
             }
             // A 3rd pair of two different pixels can serve as the 2nd pair of the next
             // pattern: resume on the last repeat of the 2nd pair.
-            if (p3[0] != p3[1]) {
+            if (p3 == 1 || p3 == 2) {
                 --c;
             }
         }
