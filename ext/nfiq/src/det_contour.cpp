@@ -17,12 +17,44 @@ constexpr int kNbrDx[8] = {0, 1, 1, 1, 0, -1, -1, -1};
 constexpr int kNbrDy[8] = {-1, -1, 0, 1, 1, 1, 0, -1};
 
 int neighbour_index(int dx, int dy) {
-    for (int i = 0; i < 8; ++i) {
-        if (kNbrDx[i] == dx && kNbrDy[i] == dy) {
-            return i;
-        }
+    static constexpr int kIndex[3][3] = {{7, 0, 1}, {6, -1, 2}, {5, 4, 3}};
+    if (dx < -1 || dx > 1 || dy < -1 || dy > 1) {
+        return -1;
     }
-    return -1;
+    return kIndex[dy + 1][dx + 1];
+}
+
+// The look-round of next_contour_pixel for a pixel whose 8 neighbours all lie inside the
+// image: the same rule without bounds tests.
+bool next_inside(const Bin& b, const ContourPt& cur, int i, bool clockwise, ContourPt& next) {
+    const uint8_t* c = b.px + static_cast<size_t>(cur.y) * b.w + cur.x;
+    const ptrdiff_t w = b.w;
+    const ptrdiff_t off[8] = {-w, -w + 1, 1, w + 1, w, w - 1, -1, -w - 1};
+    const int turn = clockwise ? 1 : 7;
+    const uint8_t feature = *c;
+    const uint8_t edge = c[off[i]];
+    uint8_t prev = edge;
+    int prev_i = i;
+    for (int k = 0; k < 8; ++k) {
+        i = (i + turn) & 7;
+        const uint8_t v = c[off[i]];
+        if (v == feature && prev == edge) {
+            if ((i & 1) == 0 || c[off[(i + turn) & 7]] == feature) {
+                next = {cur.x + kNbrDx[i], cur.y + kNbrDy[i], cur.x + kNbrDx[prev_i],
+                        cur.y + kNbrDy[prev_i]};
+                return true;
+            }
+            // A diagonal touching only at a corner: resume after the next neighbour.
+            i = (i + turn) & 7;
+            ++k;
+            prev = c[off[i]];
+            prev_i = i;
+            continue;
+        }
+        prev = v;
+        prev_i = i;
+    }
+    return false;
 }
 
 } // namespace
@@ -31,6 +63,9 @@ bool next_contour_pixel(const Bin& b, const ContourPt& cur, bool clockwise, Cont
     int i = neighbour_index(cur.ex - cur.x, cur.ey - cur.y);
     if (i < 0 || (i & 1) || !b.inside(cur.x, cur.y) || !b.inside(cur.ex, cur.ey)) {
         return false; // the edge pixel must be a 4-neighbour
+    }
+    if (cur.x > 0 && cur.y > 0 && cur.x < b.w - 1 && cur.y < b.h - 1) {
+        return next_inside(b, cur, i, clockwise, next);
     }
     const uint8_t feature = b.at(cur.x, cur.y);
     const uint8_t edge = b.at(cur.ex, cur.ey);
