@@ -134,7 +134,8 @@ Trace trace_contour(const Bin& b, int max_len, int loop_x, int loop_y, const Con
 
 Trace centered_contour(const Bin& b, int half, const ContourPt& start, Contour& out) {
     out.clear();
-    Contour cw, ccw;
+    // Scratch halves kept per thread: contours are traced for most minutiae.
+    thread_local Contour cw, ccw;
     Trace r = trace_contour(b, half, start.x, start.y, start, true, cw);
     if (r != Trace::Ok) {
         return r;

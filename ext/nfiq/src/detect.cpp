@@ -143,6 +143,7 @@ class Detector {
     std::vector<char> alive_;
     CellGrid grid_;
     std::vector<int> near_;
+    mutable Contour scratch_[3]; // reused contour buffers
 
     void scan_rows() {
         for (int cy = 0; cy + 1 < b_.h; ++cy) {
@@ -270,7 +271,8 @@ class Detector {
     // trace came round to the end of the first; Ignore when either half is short.
     det::Trace high_curvature_contour(int half, const ContourPt& start, Contour& out) const {
         out.clear();
-        Contour cw, ccw;
+        Contour& cw = scratch_[0];
+        Contour& ccw = scratch_[1];
         det::Trace r = det::trace_contour(b_, half, start.x, start.y, start, true, cw);
         if (r == det::Trace::Ignore) {
             return r;
@@ -307,7 +309,7 @@ class Detector {
     bool high_curvature(Minutia& m, int x, int y, int ex, int ey) {
         const int half = p_.high_curve_half_contour;
         const int edge = half >> 1;
-        Contour c;
+        Contour& c = scratch_[2];
         const det::Trace r = high_curvature_contour(half, {x, y, ex, ey}, c);
         if (r == det::Trace::Loop) {
             if (!det::loop_is_clockwise(c, true)) {

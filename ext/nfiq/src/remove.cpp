@@ -59,7 +59,8 @@ class Remover {
     const Maps& maps_;
     const Params& p_;
     const int full_;
-    const int opposed_; // direction differences above this are "opposed" (> 123.75°)
+    const int opposed_;          // direction differences above this are "opposed" (> 123.75°)
+    mutable Contour scratch_[3]; // reused contour buffers
 
     int dir_of_block(int x, int y) const {
         return maps_.direction[static_cast<size_t>(det::block_floor(maps_, x, y, p_.blocksize))];
@@ -151,7 +152,8 @@ class Remover {
             if (!close_and_opposed(a, b, limit)) {
                 return true;
             }
-            Contour one, two;
+            Contour& one = scratch_[0];
+            Contour& two = scratch_[1];
             det::Trace r =
                 det::trace_contour(b_, p_.max_half_loop, b.x, b.y, at_minutia(a), true, one);
             if (r == Trace::Loop) {
@@ -164,7 +166,8 @@ class Remover {
             if (r != Trace::Loop) {
                 return true;
             }
-            Contour loop;
+            Contour& loop = scratch_[2];
+            loop.clear();
             loop.push_back(at_minutia(a));
             loop.insert(loop.end(), one.begin(), one.end());
             loop.push_back(at_minutia(b));
@@ -182,7 +185,7 @@ class Remover {
             if (m.type != kBifurcation) {
                 return true;
             }
-            Contour c;
+            Contour& c = scratch_[0];
             return det::trace_contour(b_, p_.small_loop_len, m.x, m.y, at_minutia(m), true, c) ==
                    Trace::Ok;
         });
@@ -287,7 +290,7 @@ class Remover {
     void side_minutiae() {
         const double pi_factor = std::numbers::pi / p_.num_directions;
         remove_if_not([&](Minutia& m) {
-            Contour c;
+            Contour& c = scratch_[0];
             if (det::centered_contour(b_, p_.side_half_contour, at_minutia(m), c) != Trace::Ok) {
                 return false;
             }
@@ -325,7 +328,7 @@ class Remover {
                 return true;
             }
             const ContourPt from{a.ex, a.ey, a.x, a.y};
-            Contour c;
+            Contour& c = scratch_[0];
             for (bool cw : {true, false}) {
                 const Trace r = det::trace_contour(b_, p_.max_hook_len, b.x, b.y, from, cw, c);
                 if (r == Trace::Loop) {
@@ -368,7 +371,8 @@ class Remover {
     void malformations() {
         const int s1 = p_.malformation_steps_1, s2 = p_.malformation_steps_2;
         remove_if_not([&](const Minutia& m) {
-            Contour ccw, cw;
+            Contour& ccw = scratch_[0];
+            Contour& cw = scratch_[1];
             if (det::trace_contour(b_, s2, m.x, m.y, at_minutia(m), false, ccw) != Trace::Ok ||
                 det::trace_contour(b_, s2, m.x, m.y, at_minutia(m), true, cw) != Trace::Ok ||
                 static_cast<int>(ccw.size()) < s2 || static_cast<int>(cw.size()) < s2) {
@@ -444,7 +448,7 @@ class Remover {
     // End of a trace of exactly `steps` points, or false when the trace loops, cannot
     // start or stops short.
     bool trace_end(const ContourPt& from, int steps, bool cw, ContourPt& end) const {
-        Contour c;
+        Contour& c = scratch_[0];
         if (det::trace_contour(b_, steps, from.x, from.y, from, cw, c) != Trace::Ok ||
             static_cast<int>(c.size()) < steps || c.empty()) {
             return false;
