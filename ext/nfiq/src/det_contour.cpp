@@ -26,10 +26,10 @@ int neighbour_index(int dx, int dy) {
 
 // The look-round of next_contour_pixel for a pixel whose 8 neighbours all lie inside the
 // image: the same rule without bounds tests.
-bool next_inside(const Bin& b, const ContourPt& cur, int i, bool clockwise, ContourPt& next) {
+// `off` holds the offsets of the 8 neighbours in the image, in the order of kNbrDx.
+inline bool next_inside(const Bin& b, const ptrdiff_t* off, const ContourPt& cur, int i,
+                        bool clockwise, ContourPt& next) {
     const uint8_t* c = b.px + static_cast<size_t>(cur.y) * b.w + cur.x;
-    const ptrdiff_t w = b.w;
-    const ptrdiff_t off[8] = {-w, -w + 1, 1, w + 1, w, w - 1, -1, -w - 1};
     const int turn = clockwise ? 1 : 7;
     const uint8_t feature = *c;
     const uint8_t edge = c[off[i]];
@@ -57,16 +57,8 @@ bool next_inside(const Bin& b, const ContourPt& cur, int i, bool clockwise, Cont
     return false;
 }
 
-} // namespace
-
-bool next_contour_pixel(const Bin& b, const ContourPt& cur, bool clockwise, ContourPt& next) {
-    int i = neighbour_index(cur.ex - cur.x, cur.ey - cur.y);
-    if (i < 0 || (i & 1) || !b.inside(cur.x, cur.y) || !b.inside(cur.ex, cur.ey)) {
-        return false; // the edge pixel must be a 4-neighbour
-    }
-    if (cur.x > 0 && cur.y > 0 && cur.x < b.w - 1 && cur.y < b.h - 1) {
-        return next_inside(b, cur, i, clockwise, next);
-    }
+// The look-round next to the image border, with bounds tests; i is the edge pixel's index.
+bool next_at_border(const Bin& b, const ContourPt& cur, int i, bool clockwise, ContourPt& next) {
     const uint8_t feature = b.at(cur.x, cur.y);
     const uint8_t edge = b.at(cur.ex, cur.ey);
     auto step = [clockwise](int k) { return clockwise ? (k + 1) % 8 : (k + 7) % 8; };
@@ -110,6 +102,33 @@ bool next_contour_pixel(const Bin& b, const ContourPt& cur, bool clockwise, Cont
     return false;
 }
 
+struct Offsets {
+    ptrdiff_t v[8];
+    explicit Offsets(const Bin& b) {
+        const ptrdiff_t w = b.w;
+        const ptrdiff_t o[8] = {-w, -w + 1, 1, w + 1, w, w - 1, -1, -w - 1};
+        std::copy(o, o + 8, v);
+    }
+};
+
+inline bool step(const Bin& b, const Offsets& off, const ContourPt& cur, bool clockwise,
+                 ContourPt& next) {
+    const int i = neighbour_index(cur.ex - cur.x, cur.ey - cur.y);
+    if (i < 0 || (i & 1) || !b.inside(cur.x, cur.y) || !b.inside(cur.ex, cur.ey)) {
+        return false; // the edge pixel must be a 4-neighbour
+    }
+    if (cur.x > 0 && cur.y > 0 && cur.x < b.w - 1 && cur.y < b.h - 1) {
+        return next_inside(b, off.v, cur, i, clockwise, next);
+    }
+    return next_at_border(b, cur, i, clockwise, next);
+}
+
+} // namespace
+
+bool next_contour_pixel(const Bin& b, const ContourPt& cur, bool clockwise, ContourPt& next) {
+    return step(b, Offsets(b), cur, clockwise, next);
+}
+
 Trace trace_contour(const Bin& b, int max_len, int loop_x, int loop_y, const ContourPt& start,
                     bool clockwise, Contour& out) {
     out.clear();
@@ -117,10 +136,11 @@ Trace trace_contour(const Bin& b, int max_len, int loop_x, int loop_y, const Con
         b.at(start.x, start.y) == b.at(start.ex, start.ey)) {
         return Trace::Ignore;
     }
+    const Offsets off(b);
     ContourPt cur = start;
     for (int i = 0; i < max_len; ++i) {
         ContourPt nxt;
-        if (!next_contour_pixel(b, cur, clockwise, nxt)) {
+        if (!step(b, off, cur, clockwise, nxt)) {
             return Trace::Ok; // stops short
         }
         if (nxt.x == loop_x && nxt.y == loop_y) {
@@ -159,10 +179,11 @@ Trace centered_contour(const Bin& b, int half, const ContourPt& start, Contour& 
 
 Search search_contour(const Bin& b, int tx, int ty, int max_len, const ContourPt& start,
                       bool clockwise) {
+    const Offsets off(b);
     ContourPt cur = start;
     for (int i = 0; i < max_len; ++i) {
         ContourPt nxt;
-        if (!next_contour_pixel(b, cur, clockwise, nxt)) {
+        if (!step(b, off, cur, clockwise, nxt)) {
             return Search::NotFound;
         }
         if (nxt.x == tx && nxt.y == ty) {
