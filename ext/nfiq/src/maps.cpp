@@ -680,14 +680,17 @@ Maps make_maps(const PaddedImage& img, const Params& p) {
     std::vector<std::array<uint8_t, kImg6BitLimit>> cells(static_cast<size_t>(nstrips) * ncells_y);
     for (int cy = 0; cy < ncells_y && per_window; ++cy) {
         for (int cx = 0; cx < nstrips; ++cx) {
-            auto& cell = cells[static_cast<size_t>(cy) * nstrips + cx];
-            cell.fill(0);
+            // Four partial counts keep runs of equal pixels from chaining their increments.
+            uint8_t part[4][kImg6BitLimit] = {};
             for (int y = cy * sw; y < cy * sw + sw; ++y) {
                 const uint8_t* src =
                     img.px.data() + static_cast<size_t>(y + img.pad) * img.w + img.pad + cx * sw;
                 for (int x = 0; x < sw; ++x)
-                    ++cell[src[x] & (kImg6BitLimit - 1)];
+                    ++part[x & 3][src[x] & (kImg6BitLimit - 1)];
             }
+            auto& cell = cells[static_cast<size_t>(cy) * nstrips + cx];
+            for (int v = 0; v < kImg6BitLimit; ++v)
+                cell[v] = static_cast<uint8_t>(part[0][v] + part[1][v] + part[2][v] + part[3][v]);
         }
     }
     const LatticeRowSums lattice(img, grids, p.num_directions, sw);
