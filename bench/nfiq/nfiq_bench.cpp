@@ -1,8 +1,10 @@
-// Time to score a fixture print, and of its stages (maps, binarisation, detection with
-// removal), against a fixed baseline workload measured in the same run: a plain 24 × 24
-// box mean at every 8th pixel of a 500 × 500 image, about the memory traffic of one pass
-// of block windows. The ratios printed at the end are what to compare between machines;
-// "ms per 500x500" scales each print by its pixel count.
+// Time to score a fixture print, and of its stages (maps, binarisation, hole filling alone,
+// detection alone, detection with removal), against a fixed baseline workload measured in
+// the same run: a plain 24 × 24 box mean at every 8th pixel of a 500 × 500 image, about the
+// memory traffic of one pass of block windows. The ratios printed at the end are what to
+// compare between machines; "ms per 500x500" scales each print by its pixel count. NIST's
+// tool is compared process against process by vs_nist.sh beside this file.
+#include "detector.h"
 #include "internal.h"
 #include "nfiq_bmp.h"
 #include "nfiq_core.h"
@@ -123,6 +125,39 @@ void BM_BinarizeAllPrints(benchmark::State& state) {
 }
 BENCHMARK(BM_BinarizeAllPrints)->Unit(benchmark::kMillisecond);
 
+// Hole filling alone (three passes over each binary image, as binarisation does).
+void BM_FillHolesAllPrints(benchmark::State& state) {
+    if (g_prints.empty()) {
+        state.SkipWithError("fixture prints not found");
+        return;
+    }
+    auto& all = prepared();
+    for (auto _ : state)
+        for (const auto& q : all) {
+            std::vector<uint8_t> bin = q.bin;
+            for (int i = 0; i < lfs::kParamsV2.num_fill_holes; ++i)
+                lfs::det::fill_holes(bin, q.img.iw(), q.img.ih());
+            benchmark::DoNotOptimize(bin.data());
+        }
+}
+BENCHMARK(BM_FillHolesAllPrints)->Unit(benchmark::kMillisecond);
+
+// Detection alone: the pixel-pair scans, candidate placement and the duplicate search.
+void BM_DetectAllPrints(benchmark::State& state) {
+    if (g_prints.empty()) {
+        state.SkipWithError("fixture prints not found");
+        return;
+    }
+    auto& all = prepared();
+    for (auto _ : state)
+        for (const auto& q : all) {
+            std::vector<uint8_t> bin = q.bin;
+            auto found = lfs::detect_minutiae(bin, q.img.iw(), q.img.ih(), q.maps, lfs::kParamsV2);
+            benchmark::DoNotOptimize(found.data());
+        }
+}
+BENCHMARK(BM_DetectAllPrints)->Unit(benchmark::kMillisecond);
+
 void BM_MinutiaeAllPrints(benchmark::State& state) {
     if (g_prints.empty()) {
         state.SkipWithError("fixture prints not found");
@@ -156,8 +191,9 @@ class RatioReporter : public benchmark::ConsoleReporter {
             return;
         const double n = static_cast<double>(g_prints.size());
         const double scale = 500.0 * 500.0 / (pixels_of_all() / n);
-        for (const char* name : {"BM_ScoreAllPrints", "BM_MapsAllPrints", "BM_BinarizeAllPrints",
-                                 "BM_MinutiaeAllPrints"}) {
+        for (const char* name :
+             {"BM_ScoreAllPrints", "BM_MapsAllPrints", "BM_BinarizeAllPrints",
+              "BM_FillHolesAllPrints", "BM_DetectAllPrints", "BM_MinutiaeAllPrints"}) {
             const auto it = ms_.find(name);
             if (it == ms_.end())
                 continue;

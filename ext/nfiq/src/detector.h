@@ -34,37 +34,45 @@ struct ContourPt {
 };
 using Contour = std::vector<ContourPt>;
 
-enum class Trace { Ok, Loop, Fail };
+// Ok: the trace ran its steps or stopped early where no further contour pixel exists (the
+// contour is then shorter); Loop: it came back to the loop pixel; Ignore: the start pixel
+// and its edge pixel have the same value, so there is no contour to follow.
+enum class Trace { Ok, Loop, Ignore };
 
 // One step along the contour of the feature region: looks round the neighbours of `cur`
-// starting from its edge pixel, clockwise or counter-clockwise (as seen on screen), and
-// returns the first feature-valued pixel with the neighbour examined just before it as the
-// new edge pixel. A diagonal neighbour that touches `cur` only at a corner (its two
-// flanking neighbours have the other value) is passed over. Fails when a neighbour lies
-// outside the image or none qualifies.
+// starting from its edge pixel, clockwise or counter-clockwise (as seen on screen), for a
+// pixel with the value of `cur` whose predecessor in that order has the value of the edge
+// pixel; the predecessor becomes the new edge pixel. A diagonal neighbour is taken only
+// when the neighbour after it also has the feature value; otherwise the look-round goes on
+// past that neighbour. Fails when a neighbour looked at lies outside the image or none
+// qualifies.
 bool next_contour_pixel(const Bin&, const ContourPt& cur, bool clockwise, ContourPt& next);
 
 // Follows the contour from `start` for up to max_len steps (start itself not included in
 // `out`). Returns Loop as soon as the pixel (loop_x, loop_y) is reached (that pixel is not
-// appended), Fail when a step is impossible, Ok after max_len steps.
+// appended), Ok after max_len steps or where the contour cannot be followed further.
 Trace trace_contour(const Bin&, int max_len, int loop_x, int loop_y, const ContourPt& start,
                     bool clockwise, Contour& out);
 
-// Contour of 2·half + 1 points centred on `start`, ordered in the direction of a
-// counter-clockwise trace. On Loop, `out` holds the closed loop in that order.
+// Contour of 2·half + 1 points centred on `start`: `half` points traced clockwise (listed
+// in reverse), the start, then `half` points traced counter-clockwise. Ok only when both
+// halves are complete; Loop when either trace closes a loop; Ignore otherwise.
 Trace centered_contour(const Bin&, int half, const ContourPt& start, Contour& out);
 
-enum class Search { Found, NotFound, Fail };
+enum class Search { Found, NotFound };
 
 // Whether (tx, ty) is met within max_len steps of a trace from `start`.
 Search search_contour(const Bin&, int tx, int ty, int max_len, const ContourPt& start,
                       bool clockwise);
 
-// True if the closed contour turns clockwise on screen; `if_degenerate` for fewer than
-// three points or zero area.
+// Whether the closed contour turns clockwise on screen, from the sum of the turns of its
+// chain code; `if_degenerate` for three points or fewer or when the turns cancel out.
 bool loop_is_clockwise(const Contour&, bool if_degenerate);
 
-// Gives every pixel inside the closed contour, the contour included, the edge value.
+// Gives the pixels inside the closed contour, the contour included, the edge value. Row by
+// row between the contour points of the row; where the pixel right of a filled contour
+// point already has the edge value, the gap up to the next contour point is a concavity
+// and stays as it is.
 void fill_loop(Bin&, const Contour&);
 
 // Full-circle direction (0..31) of the line from (fx, fy) to (tx, ty).
@@ -73,7 +81,8 @@ int line_to_direction(int fx, int fy, int tx, int ty, int full_ndirs);
 // Difference between two directions on a circle of n units (0..n/2).
 int dir_distance(int a, int b, int n);
 
-// Pixels of the digital straight line from (x1, y1) to (x2, y2), both ends included.
+// Pixels of the digital straight line from (x1, y1) to (x2, y2), both ends included: one
+// pixel per step along the longer axis, the other coordinate accumulated and rounded.
 std::vector<std::pair<int, int>> line_points(int x1, int y1, int x2, int y2);
 
 // Number of value changes along the digital line between two pixels.
@@ -91,7 +100,8 @@ inline int block_floor(const Maps& m, int x, int y, int blocksize) {
 // neighbours agree with each other but not with it takes their value.
 void fill_holes(std::vector<uint8_t>& bin, int w, int h);
 
-// Offset of `steps` pixels along full-circle direction `dir`, rounded the NIST way.
+// Offset of `steps` pixels along full-circle direction `dir` (x right, y down), each
+// coordinate rounded to 1/16384 and then to the nearest pixel.
 void dir_step(int dir, double steps, int full_ndirs, int& dx, int& dy);
 
 // remove_false_minutiae with a call after each removal step (step name, surviving list),

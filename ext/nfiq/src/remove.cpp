@@ -59,7 +59,8 @@ class Remover {
     const Maps& maps_;
     const Params& p_;
     const int full_;
-    const int opposed_; // direction differences above this are "opposed" (> 123.75°)
+    const int opposed_;          // direction differences above this are "opposed" (> 123.75°)
+    mutable Contour scratch_[3]; // reused contour buffers
 
     int dir_of_block(int x, int y) const {
         return maps_.direction[static_cast<size_t>(det::block_floor(maps_, x, y, p_.blocksize))];
@@ -95,86 +96,96 @@ class Remover {
         list_.resize(k);
     }
 
-    // Visits pairs (first, second) in sorted order with second after first and at most
-    // `limit` rows below it; `test` flags the minutiae it condemns (its result is only
-    // informative). Flags take effect after the pass: a first minutia flagged while paired
-    // still meets the remaining seconds, which matches NIST's results better than dropping
-    // out of the inner loop. A flagged minutia is not visited again; a second whose feature
-    // pixel was changed (by a loop fill) is flagged, a first in that state is skipped.
-    template <class Test> void pair_pass(int limit, Test test) {
+    // Visits pairs (first, second) in sorted order with second after first, as long as
+    // `second.y - first.y` stays within `limit`. `same_type_only`: seconds of the other
+    // type are passed over without any test. For each second visited: the pass over
+    // seconds ends when the first's feature pixel no longer has its type value (changed by
+    // a loop fill); a second in that state is condemned; `test` is called for pairs of
+    // uncondemned seconds within `limit` rows and returns false to end the pass over
+    // seconds. Condemned minutiae are removed after the whole pass, and a condemned first
+    // is not visited.
+    template <class Test> void pair_pass(int limit, bool same_type_only, Test test) {
         const size_t n = list_.size();
         std::vector<char> flag(n, 0);
-        for (size_t f = 0; f < n; ++f) {
-            if (flag[f] || !feature_intact(list_[f])) {
+        for (size_t f = 0; f + 1 < n; ++f) {
+            if (flag[f]) {
                 continue;
             }
             for (size_t s = f + 1; s < n; ++s) {
-                if (list_[s].y - list_[f].y > limit) {
+                const Minutia& a = list_[f];
+                const Minutia& b = list_[s];
+                if (same_type_only && a.type != b.type) {
+                    continue;
+                }
+                if (!feature_intact(a)) {
                     break;
+                }
+                if (!feature_intact(b)) {
+                    flag[s] = 1;
                 }
                 if (flag[s]) {
                     continue;
                 }
-                if (!feature_intact(list_[s])) {
-                    flag[s] = 1;
-                    continue;
+                if (b.y - a.y > limit) {
+                    break;
                 }
-                test(list_[f], list_[s], flag[f], flag[s]);
+                if (!test(a, b, flag[f], flag[s])) {
+                    break;
+                }
             }
         }
         drop_flagged(flag);
     }
 
+    // Within `limit` pixels and facing each other (directions more than 123.75° apart).
     bool close_and_opposed(const Minutia& a, const Minutia& b, int limit) const {
         return distance(a.x, a.y, b.x, b.y) <= limit &&
                det::dir_distance(a.direction, b.direction, full_) > opposed_;
     }
 
     // Two minutiae of one type facing each other on one small closed contour: an island
-    // (short ridge) or a lake (small enclosed valley). The loop is filled in.
+    // (short ridge) or a lake (small enclosed valley). The loop is filled in. When no
+    // contour can be followed from the first, it is condemned.
     void islands_and_lakes() {
         const int limit = p_.max_rmtest_dist;
-        pair_pass(limit, [&](const Minutia& a, const Minutia& b, char& fa, char& fb) {
-            if (a.type != b.type || !close_and_opposed(a, b, limit)) {
-                return false;
+        pair_pass(limit, true, [&](const Minutia& a, const Minutia& b, char& fa, char& fb) {
+            if (!close_and_opposed(a, b, limit)) {
+                return true;
             }
-            Contour one, two;
-            const Trace r1 =
+            Contour& one = scratch_[0];
+            Contour& two = scratch_[1];
+            det::Trace r =
                 det::trace_contour(b_, p_.max_half_loop, b.x, b.y, at_minutia(a), true, one);
-            if (r1 == Trace::Fail) {
-                fa = 1;
-                return true;
+            if (r == Trace::Loop) {
+                r = det::trace_contour(b_, p_.max_half_loop, a.x, a.y, at_minutia(b), true, two);
             }
-            if (r1 != Trace::Loop) {
+            if (r == Trace::Ignore) {
+                fa = 1;
                 return false;
             }
-            const Trace r2 =
-                det::trace_contour(b_, p_.max_half_loop, b.x, b.y, at_minutia(a), false, two);
-            if (r2 == Trace::Fail) {
-                fa = 1;
+            if (r != Trace::Loop) {
                 return true;
             }
-            if (r2 != Trace::Loop) {
-                return false;
-            }
-            Contour loop;
+            Contour& loop = scratch_[2];
+            loop.clear();
             loop.push_back(at_minutia(a));
             loop.insert(loop.end(), one.begin(), one.end());
             loop.push_back(at_minutia(b));
-            loop.insert(loop.end(), two.rbegin(), two.rend());
+            loop.insert(loop.end(), two.begin(), two.end());
             det::fill_loop(b_, loop);
             fa = fb = 1;
             return true;
         });
     }
 
-    // Bifurcations on a small closed valley contour (a hole in a ridge).
+    // Bifurcations on a small closed valley contour (a hole in a ridge), or without a
+    // contour to follow.
     void holes() {
         remove_if_not([&](const Minutia& m) {
             if (m.type != kBifurcation) {
                 return true;
             }
-            Contour c;
+            Contour& c = scratch_[0];
             return det::trace_contour(b_, p_.small_loop_len, m.x, m.y, at_minutia(m), true, c) ==
                    Trace::Ok;
         });
@@ -237,84 +248,99 @@ class Remover {
         });
     }
 
+    // Turning points of a profile: (index, value, minimum?) for each, a turn on a flat run
+    // placed at the middle of the run. A flat run at the start of the profile counts as a
+    // turn when it is longer than one step.
+    struct Turn {
+        int at, value;
+        bool minimum;
+    };
+    static std::vector<Turn> turning_points(const std::vector<int>& v) {
+        std::vector<Turn> out;
+        const int n = static_cast<int>(v.size());
+        if (n < 3) {
+            return out;
+        }
+        auto sign = [](int d) { return d > 0 ? 1 : (d < 0 ? -1 : 0); };
+        int state = sign(v[1] - v[0]);
+        int start = 0;
+        for (int i = 1; i < n - 1; ++i) {
+            const int s = sign(v[i + 1] - v[i]);
+            if (s == 0) {
+                continue;
+            }
+            if (s == state) {
+                start = i;
+                continue;
+            }
+            if (state != 0 || i - start > 1) {
+                const int loc = (start + i) / 2;
+                out.push_back({loc, v[static_cast<size_t>(loc)], s > 0});
+            }
+            state = s;
+            start = i;
+        }
+        return out;
+    }
+
     // A minutia should sit at the tip of its feature: along the minutia direction its
-    // centred contour has a single minimum (or min-max-min). Moves it to the tip, or
-    // removes it when the contour has another shape.
+    // centred contour has a single minimum (or min-max-min). Moves it to the tip (the lower
+    // minimum), or removes it when the contour has another shape or the tip lies in a block
+    // without direction.
     void side_minutiae() {
+        const double pi_factor = std::numbers::pi / p_.num_directions;
         remove_if_not([&](Minutia& m) {
-            Contour c;
+            Contour& c = scratch_[0];
             if (det::centered_contour(b_, p_.side_half_contour, at_minutia(m), c) != Trace::Ok) {
                 return false;
             }
-            const double theta = m.direction * 2.0 * std::numbers::pi / full_;
+            const double theta = m.direction * pi_factor;
             const double sn = std::sin(theta), cs = std::cos(theta);
             std::vector<int> v(c.size());
             for (size_t j = 0; j < c.size(); ++j) {
                 v[j] = sround(trunc_prec(c[j].x * sn - c[j].y * cs));
             }
-            // Turning points of the profile. A turn on a flat run a..b is placed at
-            // (a + b - 1) / 2, which for a sharp turn (a == b) is the point just before it:
-            // that is where NIST's detector puts it. Flat runs inside a rising or falling
-            // stretch are no turning points.
-            struct Turn {
-                size_t at;
-                int value;
-            };
-            std::vector<Turn> minima;
-            std::vector<bool> turns;
-            int prev = 0;
-            size_t run_start = 0;
-            for (size_t j = 1; j < v.size(); ++j) {
-                const int s = v[j] > v[j - 1] ? 1 : (v[j] < v[j - 1] ? -1 : 0);
-                if (s == 0) {
-                    continue;
-                }
-                if (prev != 0 && s != prev) {
-                    const size_t a = run_start, b = j - 1;
-                    turns.push_back(prev < 0);
-                    if (prev < 0) {
-                        minima.push_back({(a + b - 1) / 2, v[a]});
-                    }
-                }
-                prev = s;
-                run_start = j;
-            }
-            size_t to;
-            if (turns.size() == 1 && turns[0]) {
-                to = minima[0].at;
-            } else if (turns.size() == 3 && turns[0] && !turns[1] && turns[2]) {
-                to = minima[1].value <= minima[0].value ? minima[1].at : minima[0].at;
+            const std::vector<Turn> t = turning_points(v);
+            int to;
+            if (t.size() == 1 && t[0].minimum) {
+                to = t[0].at;
+            } else if (t.size() == 3 && t[0].minimum) {
+                to = t[0].value < t[2].value ? t[0].at : t[2].at;
             } else {
                 return false;
             }
-            m.x = c[to].x;
-            m.y = c[to].y;
-            m.ex = c[to].ex;
-            m.ey = c[to].ey;
+            const ContourPt& p = c[static_cast<size_t>(to)];
+            m.x = p.x;
+            m.y = p.y;
+            m.ex = p.ex;
+            m.ey = p.ey;
             return dir_of_block(m.x, m.y) != kInvalidDir;
         });
     }
 
     // An ending and a bifurcation facing each other and joined by a short edge: a spur.
+    // The edge is followed from the first's edge pixel (as a feature of the other colour)
+    // round to the second; when it cannot be followed the first is condemned.
     void hooks() {
         const int limit = p_.max_rmtest_dist;
-        pair_pass(limit, [&](const Minutia& a, const Minutia& b, char& fa, char& fb) {
-            if (a.type == b.type || !close_and_opposed(a, b, limit)) {
-                return false;
+        pair_pass(limit, false, [&](const Minutia& a, const Minutia& b, char& fa, char& fb) {
+            if (!close_and_opposed(a, b, limit) || a.type == b.type) {
+                return true;
             }
             const ContourPt from{a.ex, a.ey, a.x, a.y};
+            Contour& c = scratch_[0];
             for (bool cw : {true, false}) {
-                const det::Search r = det::search_contour(b_, b.x, b.y, p_.max_hook_len, from, cw);
-                if (r == det::Search::Found) {
+                const Trace r = det::trace_contour(b_, p_.max_hook_len, b.x, b.y, from, cw, c);
+                if (r == Trace::Loop) {
                     fa = fb = 1;
                     return true;
                 }
-                if (r == det::Search::Fail) {
+                if (r == Trace::Ignore) {
                     fa = 1;
-                    return true;
+                    return false;
                 }
             }
-            return false;
+            return true;
         });
     }
 
@@ -322,18 +348,18 @@ class Remover {
     // ridge or valley.
     void overlaps() {
         const int limit = p_.max_overlap_dist;
-        pair_pass(limit, [&](const Minutia& a, const Minutia& b, char& fa, char& fb) {
-            if (a.type != b.type || !close_and_opposed(a, b, limit)) {
-                return false;
+        pair_pass(limit, false, [&](const Minutia& a, const Minutia& b, char& fa, char& fb) {
+            if (!close_and_opposed(a, b, limit) || a.type != b.type) {
+                return true;
             }
             const int join = det::line_to_direction(a.x, a.y, b.x, b.y, full_);
             const int back = (a.direction + full_ / 2) % full_;
             const bool aligned = det::dir_distance(back, join, full_) <= full_ / 4;
             if (!aligned && distance(a.x, a.y, b.x, b.y) > p_.max_overlap_join_dist) {
-                return false;
+                return true;
             }
             if (det::line_transitions(b_, a.x, a.y, b.x, b.y) > p_.maxtrans) {
-                return false;
+                return true;
             }
             fa = fb = 1;
             return true;
@@ -345,7 +371,8 @@ class Remover {
     void malformations() {
         const int s1 = p_.malformation_steps_1, s2 = p_.malformation_steps_2;
         remove_if_not([&](const Minutia& m) {
-            Contour ccw, cw;
+            Contour& ccw = scratch_[0];
+            Contour& cw = scratch_[1];
             if (det::trace_contour(b_, s2, m.x, m.y, at_minutia(m), false, ccw) != Trace::Ok ||
                 det::trace_contour(b_, s2, m.x, m.y, at_minutia(m), true, cw) != Trace::Ok ||
                 static_cast<int>(ccw.size()) < s2 || static_cast<int>(cw.size()) < s2) {
@@ -375,21 +402,23 @@ class Remover {
         });
     }
 
-    // From (x, y), which has the opposite of `feature`, steps up to max_steps pixels along
-    // direction `dir` to the first feature pixel; returns it with the pixel before it as edge
-    // pixel.
-    bool find_side(int x, int y, int dir, int max_steps, uint8_t feature, ContourPt& out) const {
+    // From (x, y) steps up to max_steps times by (ddx, ddy), rounding each accumulated
+    // position, to the first pixel of value `feature`; returns it with the pixel stepped
+    // from as edge pixel, moved so that the two are 4-neighbours.
+    bool search_in_direction(int x, int y, double ddx, double ddy, int max_steps, uint8_t feature,
+                             ContourPt& out) const {
         int px = x, py = y;
-        for (int k = 1; k <= max_steps; ++k) {
-            int dx, dy;
-            det::dir_step(dir, k, full_, dx, dy);
-            const int nx = x + dx, ny = y + dy;
+        double fx = x, fy = y;
+        for (int k = 0; k < max_steps; ++k) {
+            fx += ddx;
+            fy += ddy;
+            const int nx = sround(fx), ny = sround(fy);
             if (!b_.inside(nx, ny)) {
                 return false;
             }
             if (b_.at(nx, ny) == feature) {
-                const int ex = px, ey = py;
-                out = {nx, ny, ex, ey};
+                out = {nx, ny, px, py};
+                four_connect(out);
                 return true;
             }
             px = nx;
@@ -398,9 +427,30 @@ class Remover {
         return false;
     }
 
+    // A feature pixel whose edge pixel is a diagonal neighbour: the edge moves beside the
+    // feature pixel onto a pixel of the other value, or, with none there, the feature pixel
+    // moves next to the edge pixel.
+    void four_connect(ContourPt& p) const {
+        const int dx = p.ex - p.x, dy = p.ey - p.y;
+        if (std::abs(dx) != 1 || std::abs(dy) != 1) {
+            return;
+        }
+        const uint8_t feature = b_.at(p.x, p.y);
+        if (b_.at(p.ex - dx, p.ey) != feature) {
+            p.ex -= dx;
+        } else if (b_.at(p.ex, p.ey - dy) != feature) {
+            p.ey -= dy;
+        } else {
+            p.y += dy;
+        }
+    }
+
+    // End of a trace of exactly `steps` points, or false when the trace loops, cannot
+    // start or stops short.
     bool trace_end(const ContourPt& from, int steps, bool cw, ContourPt& end) const {
-        Contour c;
-        if (det::trace_contour(b_, steps, from.x, from.y, from, cw, c) != Trace::Ok || c.empty()) {
+        Contour& c = scratch_[0];
+        if (det::trace_contour(b_, steps, from.x, from.y, from, cw, c) != Trace::Ok ||
+            static_cast<int>(c.size()) < steps || c.empty()) {
             return false;
         }
         end = c.back();
@@ -408,17 +458,20 @@ class Remover {
     }
 
     // Minutiae in low-flow or high-curvature blocks caused by a pore (a small notch or hole
-    // in a ridge): behind the minutia the ridge edges on both sides run on undisturbed.
+    // in a ridge): a little behind the minutia the feature's two sides, found across the
+    // minutia direction, are traced forwards and backwards; when the forward ends are not
+    // much further apart than the backward ends, the sides run on undisturbed.
     void pores() {
+        const double pi_factor = std::numbers::pi / p_.num_directions;
         remove_if_not([&](const Minutia& m) {
             const size_t blk = static_cast<size_t>(det::block_floor(maps_, m.x, m.y, p_.blocksize));
-            if (maps_.direction[blk] == kInvalidDir ||
-                !(maps_.low_flow[blk] || maps_.high_curve[blk])) {
+            if (maps_.direction[blk] < 0 || !(maps_.low_flow[blk] || maps_.high_curve[blk])) {
                 return true;
             }
-            int dx, dy;
-            det::dir_step(m.direction, p_.pores_trans_r, full_, dx, dy);
-            const int rx = m.x - dx, ry = m.y - dy;
+            const double theta = m.direction * pi_factor;
+            const double sn = std::sin(theta), cs = std::cos(theta);
+            const int rx = sround(trunc_prec(m.x - sn * p_.pores_trans_r));
+            const int ry = sround(trunc_prec(m.y + cs * p_.pores_trans_r));
             if (!b_.inside(rx, ry)) {
                 return false;
             }
@@ -426,28 +479,21 @@ class Remover {
             if (b_.at(rx, ry) == feature) {
                 return true;
             }
-            const int right = (m.direction + full_ / 4) % full_;
-            const int left = (m.direction + 3 * full_ / 4) % full_;
-            ContourPt pr, pl;
-            if (!find_side(rx, ry, right, p_.pores_perp_steps, feature, pr) ||
-                !find_side(rx, ry, left, p_.pores_perp_steps, feature, pl)) {
+            ContourPt p, q, a, b, c, d;
+            if (!search_in_direction(rx, ry, -cs, -sn, p_.pores_perp_steps, feature, p) ||
+                !trace_end(p, p_.pores_steps_fwd, false, b) ||
+                !trace_end(p, p_.pores_steps_bwd, true, d) ||
+                !search_in_direction(rx, ry, cs, sn, p_.pores_perp_steps, feature, q) ||
+                !trace_end(q, p_.pores_steps_fwd, true, a) ||
+                !trace_end(q, p_.pores_steps_bwd, false, c)) {
                 return false;
             }
-            // On the right-hand side a clockwise trace runs forwards, on the left-hand side a
-            // counter-clockwise one.
-            ContourPt a, b, c, d;
-            if (!trace_end(pr, p_.pores_steps_fwd, true, a) ||
-                !trace_end(pl, p_.pores_steps_fwd, false, b) ||
-                !trace_end(pr, p_.pores_steps_bwd, false, c) ||
-                !trace_end(pl, p_.pores_steps_bwd, true, d)) {
-                return false;
-            }
-            const double ab2 = std::pow(distance(a.x, a.y, b.x, b.y), 2);
-            const double cd2 = std::pow(distance(c.x, c.y, d.x, d.y), 2);
-            if (cd2 > p_.pores_min_dist2 && ab2 / cd2 <= p_.pores_max_ratio) {
-                return false;
-            }
-            return true;
+            auto d2 = [](const ContourPt& u, const ContourPt& v) {
+                const double dx = u.x - v.x, dy = u.y - v.y;
+                return dx * dx + dy * dy;
+            };
+            const double ab2 = d2(a, b), cd2 = d2(c, d);
+            return !(cd2 > p_.pores_min_dist2 && ab2 / cd2 <= p_.pores_max_ratio);
         });
     }
 };
