@@ -421,8 +421,7 @@ TEST(NfiqBmp, RejectsOtherLayoutsCleanly) {
         {"wrong magic", 0, 'X', good.size()},
         {"24 bits a pixel", 28, 24, good.size()},
         {"compressed", 30, 1, good.size()},
-        {"top-down (negative height)", 25, 0xff, good.size()},
-        {"other info header", 14, 108, good.size()},
+        {"colour palette", 54 + 4 * 7, 0, good.size()},
         {"pixel offset past the end", 11, 0x7f, good.size()},
         {"truncated pixels", 0, 'B', good.size() - 3},
         {"only the headers", 0, 'B', 60},
@@ -471,7 +470,7 @@ TEST(NfiqTool, ScoresFilesAndFailsOnUnreadableOnes) {
         run(tool + " " + good.string() + " " + (dir / "missing.bmp").string() + " 2>&1", &status);
     EXPECT_NE(status, 0);
     EXPECT_NE(both.find(good.string() + "\t"), std::string::npos) << both;
-    EXPECT_NE(both.find("missing.bmp: cannot open"), std::string::npos) << both;
+    EXPECT_NE(both.find("missing.bmp: No such file or directory"), std::string::npos) << both;
     std::filesystem::remove_all(dir);
 }
 

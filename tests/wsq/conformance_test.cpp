@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <sstream>
 
+#include "greyio.h"
 #include "wsq_test_util.h"
 
 using namespace wsqtest;
@@ -22,12 +24,11 @@ bool fixtures_present() {
 }
 
 Image read_bmp(const fs::path& p) {
-    const Bytes b = read_file(p);
-    wsq_bmp r;
+    greyio_image r;
     Image im;
-    if (wsq_bmp_read(b.data(), b.size(), &r) == WSQ_OK) {
+    if (greyio_bmp_load(p.c_str(), &r) == GREYIO_OK) {
         im = {r.width, r.height, Bytes(r.pixels, r.pixels + size_t(r.width) * r.height)};
-        wsq_free(r.pixels);
+        std::free(r.pixels);
     }
     return im;
 }

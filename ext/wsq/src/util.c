@@ -35,12 +35,6 @@ const char* wsq_strerror(int code) {
                "intervals or tables changed between blocks)";
     case WSQ_ERANGE:
         return "value out of range for the WSQ stream";
-    case WSQ_EBMP:
-        return "not a BMP file, or the BMP file is truncated";
-    case WSQ_EBMPFORMAT:
-        return "BMP is not an 8-bit uncompressed grey image";
-    case WSQ_EBMPSIZE:
-        return "BMP dimensions are zero, negative or too large";
     default:
         return "unknown error";
     }

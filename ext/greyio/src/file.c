@@ -1,5 +1,7 @@
 #define _GNU_SOURCE
-#include "fileio.h"
+/* File helpers of the command-line tools: whole-file read, atomic write, and the text of
+ * every result code. */
+#include "greyio.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -12,7 +14,7 @@
 
 #define MAX_INPUT (1u << 30)
 
-int read_whole_file(const char* path, uint8_t** data, size_t* len) {
+int greyio_read_file(const char* path, uint8_t** data, size_t* len) {
     *data = NULL;
     *len = 0;
     int fd = open(path, O_RDONLY | O_CLOEXEC);
@@ -53,7 +55,7 @@ int read_whole_file(const char* path, uint8_t** data, size_t* len) {
     return 0;
 }
 
-int write_file_atomic(const char* path, const void* data, size_t len) {
+int greyio_write_file_atomic(const char* path, const void* data, size_t len) {
     size_t plen = strlen(path);
     char* tmp = malloc(plen + 8);
     if (!tmp)
@@ -107,8 +109,27 @@ int write_file_atomic(const char* path, const void* data, size_t len) {
     return err;
 }
 
-int same_file(const char* a, const char* b) {
+int greyio_same_file(const char* a, const char* b) {
     struct stat sa, sb;
     return stat(a, &sa) == 0 && stat(b, &sb) == 0 && sa.st_dev == sb.st_dev &&
            sa.st_ino == sb.st_ino;
+}
+
+const char* greyio_strerror(int code) {
+    switch (code) {
+    case GREYIO_OK:
+        return "success";
+    case GREYIO_EINVAL:
+        return "invalid argument";
+    case GREYIO_ENOMEM:
+        return "out of memory";
+    case GREYIO_ENOTBMP:
+        return "not a BMP file, or the BMP file is truncated";
+    case GREYIO_EFORMAT:
+        return "BMP is not an 8-bit uncompressed grey image";
+    case GREYIO_ESIZE:
+        return "BMP dimensions are zero, negative or too large";
+    default:
+        return code > 0 ? strerror(code) : "unknown error";
+    }
 }
