@@ -132,33 +132,25 @@ int wsq_huff_dec_build(wsq_huff_dec* t) {
     return WSQ_OK;
 }
 
-static int scale(double v, double limit, uint8_t* e, uint64_t* m) {
-    if (!(v >= 0.0) || !(v < limit) || !isfinite(v))
+/* Scaled 16-bit value as the reference encoder writes it: the value is multiplied by ten,
+ * in single precision, until it reaches the limit; the exponent is one less than the
+ * number of multiplications and the mantissa the rounded tenth of the last product. */
+int wsq_scale16(float v, uint8_t* e, uint16_t* m) {
+    *e = 0;
+    *m = 0;
+    if (!(v >= 0.0f) || !(v < 65535.0f))
         return WSQ_ERANGE;
-    if (v == 0.0) {
-        *e = 0;
-        *m = 0;
+    if (v == 0.0f)
         return WSQ_OK;
-    }
     int count = 0;
-    double t = v;
-    while (t < limit) {
-        t *= 10.0;
-        if (++count > 255)
+    float t = v;
+    while (t < 65535.0f) {
+        t *= 10.0f;
+        if (++count > 256)
             return WSQ_ERANGE;
     }
-    int ex = count - 1;
-    double r = floor(v * pow(10.0, ex) + 0.5);
-    if (r > limit)
-        r = limit;
-    *e = (uint8_t)ex;
-    *m = (uint64_t)r;
+    double r = floor((double)t / 10.0 + 0.5);
+    *e = (uint8_t)(count - 1);
+    *m = (uint16_t)(r < 65535.0 ? r : 65535.0);
     return WSQ_OK;
-}
-
-int wsq_scale16(double v, uint8_t* e, uint16_t* m) {
-    uint64_t x = 0;
-    int rc = scale(v, 65535.0, e, &x);
-    *m = (uint16_t)x;
-    return rc;
 }

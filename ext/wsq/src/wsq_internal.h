@@ -58,8 +58,9 @@ typedef struct wsq_filters {
 } wsq_filters;
 
 /* Forward and inverse transform of a whole image plane (stride = image width), in place.
+ * The forward transform works through `scratch`, width * height floats the caller lends.
  * Returns WSQ_OK or WSQ_ENOMEM. */
-int wsq_forward(float* plane, const wsq_geometry* g, const wsq_filters* f);
+int wsq_forward(float* plane, float* scratch, const wsq_geometry* g, const wsq_filters* f);
 int wsq_inverse(float* plane, const wsq_geometry* g, const wsq_filters* f);
 
 /* The analysis filters of the WSQ standard (9/7 taps). */
@@ -84,8 +85,9 @@ int wsq_huff_dec_build(wsq_huff_dec* t);
  * values, returns the number of values. */
 int wsq_huff_make_table(const uint32_t freq[256], uint8_t bits[17], uint8_t values[256]);
 
-/* Scaled 16-bit value: V / 10^E. Returns WSQ_ERANGE when it cannot be represented. */
-int wsq_scale16(double v, uint8_t* e, uint16_t* m);
+/* Scaled 16-bit value: V / 10^E, computed as the reference encoder does. Returns
+ * WSQ_ERANGE when it cannot be represented. */
+int wsq_scale16(float v, uint8_t* e, uint16_t* m);
 
 #ifdef __cplusplus
 }
