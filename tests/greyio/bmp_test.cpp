@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <vector>
 
@@ -77,7 +79,7 @@ TEST(GreyioBmp, WritesTheClassicLayoutAndReadsItBack) {
 
 // Layouts other writers produce, each read to the grey levels it stands for.
 TEST(GreyioBmp, ReadsOtherLayoutsToTheirGreyLevels) {
-    const Image im = gradient(6, 4);
+    const Image im = gradient(6, 5); // rows padded to 8 bytes, a middle row
     const Bytes plain = write_bmp(im);
     Image low = im; // levels 0..15, for a 16-entry palette
     for (auto& p : low.px)
@@ -91,8 +93,8 @@ TEST(GreyioBmp, ReadsOtherLayoutsToTheirGreyLevels) {
         {"rows stored top first (negative height)",
          [&] {
              Bytes b = plain;
-             set32(b, 22, uint32_t(-4));
-             for (uint32_t y = 0; y < 4; ++y)
+             set32(b, 22, uint32_t(-5));
+             for (uint32_t y = 0; y < 5; ++y)
                  std::memcpy(&b[1078 + 8 * y], &im.px[6 * y], 6);
              return b;
          },
@@ -128,11 +130,21 @@ TEST(GreyioBmp, ReadsOtherLayoutsToTheirGreyLevels) {
          },
          low.px},
     };
+    const auto file = std::filesystem::temp_directory_path() / "greyio-layout.bmp";
     for (const auto& c : cases) {
+        const Bytes bmp = c.make();
         int rc;
-        EXPECT_EQ(read_bmp(c.make(), &rc), c.expect) << c.name;
+        EXPECT_EQ(read_bmp(bmp, &rc), c.expect) << c.name;
         EXPECT_EQ(rc, GREYIO_OK) << c.name;
+        // Loading a file unpacks it in its own buffer: the same pixels.
+        std::ofstream(file, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bmp.data()), std::streamsize(bmp.size()));
+        greyio_image img;
+        ASSERT_EQ(greyio_bmp_load(file.c_str(), &img), GREYIO_OK) << c.name;
+        EXPECT_EQ(Bytes(img.pixels, img.pixels + c.expect.size()), c.expect) << c.name;
+        std::free(img.pixels);
     }
+    std::filesystem::remove(file);
 }
 
 TEST(GreyioBmp, RefusesWhatItCannotRead) {

@@ -274,7 +274,7 @@ TEST(WsqTransform, AnalysisThenSynthesisIsIdentity) {
         std::vector<float> y = x;
         std::vector<float> scratch(y.size());
         ASSERT_EQ(wsq_forward(y.data(), scratch.data(), &g, &wsq_filters_97), WSQ_OK);
-        ASSERT_EQ(wsq_inverse(y.data(), &g, &wsq_filters_97), WSQ_OK);
+        ASSERT_EQ(wsq_inverse(y.data(), scratch.data(), &g, &wsq_filters_97), WSQ_OK);
         float worst = 0;
         for (size_t i = 0; i < x.size(); ++i)
             worst = std::max(worst, std::abs(x[i] - y[i]));

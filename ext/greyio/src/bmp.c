@@ -22,12 +22,17 @@ static void put_le32(uint8_t* p, uint32_t v) {
     put_le16(p + 2, v >> 16);
 }
 
-int greyio_bmp_decode(const uint8_t* data, size_t len, greyio_image* img) {
-    if (!img)
-        return GREYIO_EINVAL;
-    memset(img, 0, sizeof *img);
-    if (!data && len)
-        return GREYIO_EINVAL;
+/* What the headers say about a BMP that passed every check. */
+typedef struct layout {
+    uint32_t width, height;
+    size_t off, row; /* first pixel row in the file, bytes a row */
+    int bottom_up;
+    int identity; /* the grey table maps every index to itself */
+    uint8_t grey[256];
+    int ppi;
+} layout;
+
+static int parse(const uint8_t* data, size_t len, layout* l) {
     if (len < 14 + 40 || data[0] != 'B' || data[1] != 'M')
         return GREYIO_ENOTBMP;
     uint32_t off = le32(data + 10);
@@ -42,8 +47,9 @@ int greyio_bmp_decode(const uint8_t* data, size_t len, greyio_image* img) {
         return GREYIO_EFORMAT;
     if (w <= 0 || h == 0 || h == INT32_MIN)
         return GREYIO_ESIZE;
-    uint32_t width = (uint32_t)w, height = (uint32_t)(h < 0 ? -h : h);
-    if (width > GREYIO_MAX_SIDE || height > GREYIO_MAX_SIDE)
+    l->width = (uint32_t)w;
+    l->height = (uint32_t)(h < 0 ? -h : h);
+    if (l->width > GREYIO_MAX_SIDE || l->height > GREYIO_MAX_SIDE)
         return GREYIO_ESIZE;
     if (colours == 0)
         colours = 256;
@@ -52,40 +58,83 @@ int greyio_bmp_decode(const uint8_t* data, size_t len, greyio_image* img) {
     size_t table = 14 + (size_t)hsize;
     if (len - table < (size_t)colours * 4)
         return GREYIO_ENOTBMP;
-    uint8_t grey[256];
-    int identity = colours == 256;
+    l->identity = colours == 256;
     for (uint32_t i = 0; i < 256; ++i) {
         if (i >= colours) {
-            grey[i] = 0;
+            l->grey[i] = 0;
             continue;
         }
         const uint8_t* e = data + table + 4 * i; /* blue, green, red, reserved */
         if (e[0] != e[1] || e[1] != e[2])
             return GREYIO_EFORMAT;
-        grey[i] = e[0];
-        identity &= e[0] == i;
+        l->grey[i] = e[0];
+        l->identity &= e[0] == i;
     }
-    size_t row = ((size_t)width + 3) & ~(size_t)3;
-    if (off < table + (size_t)colours * 4 || off > len || (len - off) / row < height)
+    l->row = ((size_t)l->width + 3) & ~(size_t)3;
+    if (off < table + (size_t)colours * 4 || off > len || (len - off) / l->row < l->height)
         return GREYIO_ENOTBMP; /* pixel data overlapping the headers, or cut short */
-    uint8_t* px = malloc((size_t)width * height);
+    l->off = off;
+    l->bottom_up = h > 0;
+    l->ppi = ppm ? (int)(((uint64_t)ppm * 254u + 5000u) / 10000u) : 0;
+    return GREYIO_OK;
+}
+
+static void map_grey(const layout* l, uint8_t* px, size_t n) {
+    if (!l->identity)
+        for (size_t i = 0; i < n; ++i)
+            px[i] = l->grey[px[i]];
+}
+
+static void fill(greyio_image* img, const layout* l, uint8_t* px) {
+    img->pixels = px;
+    img->width = l->width;
+    img->height = l->height;
+    img->ppi = l->ppi;
+}
+
+int greyio_bmp_decode(const uint8_t* data, size_t len, greyio_image* img) {
+    if (!img)
+        return GREYIO_EINVAL;
+    memset(img, 0, sizeof *img);
+    if (!data && len)
+        return GREYIO_EINVAL;
+    layout l;
+    int rc = parse(data, len, &l);
+    if (rc)
+        return rc;
+    uint8_t* px = malloc((size_t)l.width * l.height);
     if (!px)
         return GREYIO_ENOMEM;
-    for (uint32_t y = 0; y < height; ++y) {
-        const uint8_t* src = data + off + row * (h > 0 ? height - 1 - y : y);
-        uint8_t* dst = px + (size_t)y * width;
-        if (identity) {
-            memcpy(dst, src, width);
-        } else {
-            for (uint32_t x = 0; x < width; ++x)
-                dst[x] = grey[src[x]];
+    for (uint32_t y = 0; y < l.height; ++y)
+        memcpy(px + (size_t)y * l.width,
+               data + l.off + l.row * (l.bottom_up ? l.height - 1 - y : y), l.width);
+    map_grey(&l, px, (size_t)l.width * l.height);
+    fill(img, &l, px);
+    return GREYIO_OK;
+}
+
+/* Turns a whole BMP file held in `data` into its pixels, top row first, at the start of
+ * the same buffer: rows swapped into top-down order where they lie, then moved down over
+ * the headers and row padding (never onto a row not yet moved), then mapped through the
+ * grey table. No second image-sized buffer is touched. */
+static void unpack_in_place(uint8_t* data, const layout* l) {
+    uint8_t* rows = data + l->off;
+    if (l->bottom_up) {
+        uint8_t tmp[4096];
+        for (uint32_t a = 0, b = l->height - 1; a < b; ++a, --b) {
+            uint8_t* ra = rows + l->row * a;
+            uint8_t* rb = rows + l->row * b;
+            for (size_t x = 0; x < l->width; x += sizeof tmp) {
+                size_t n = l->width - x < sizeof tmp ? l->width - x : sizeof tmp;
+                memcpy(tmp, ra + x, n);
+                memcpy(ra + x, rb + x, n);
+                memcpy(rb + x, tmp, n);
+            }
         }
     }
-    img->pixels = px;
-    img->width = width;
-    img->height = height;
-    img->ppi = ppm ? (int)(((uint64_t)ppm * 254u + 5000u) / 10000u) : 0;
-    return GREYIO_OK;
+    for (uint32_t y = 0; y < l->height; ++y)
+        memmove(data + (size_t)y * l->width, rows + l->row * y, l->width);
+    map_grey(l, data, (size_t)l->width * l->height);
 }
 
 int greyio_bmp_load(const char* path, greyio_image* img) {
@@ -97,9 +146,15 @@ int greyio_bmp_load(const char* path, greyio_image* img) {
     int rc = greyio_read_file(path, &data, &len);
     if (rc)
         return rc;
-    rc = greyio_bmp_decode(data, len, img);
-    free(data);
-    return rc;
+    layout l;
+    rc = parse(data, len, &l);
+    if (rc) {
+        free(data);
+        return rc;
+    }
+    unpack_in_place(data, &l);
+    fill(img, &l, data);
+    return GREYIO_OK;
 }
 
 int greyio_bmp_encode(const uint8_t* pixels, uint32_t width, uint32_t height, int ppi,

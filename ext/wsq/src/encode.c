@@ -435,10 +435,12 @@ int wsq_encode(const uint8_t* pixels, uint32_t width, uint32_t height, size_t st
     if (hi == lo)
         scale = 1.0f; /* constant image: every coefficient is zero, nothing is coded */
 
-    float* plane = malloc(npix * sizeof(float));
-    /* One block serves first as the transform's scratch, then holds the symbols (at most
-     * one a coefficient, plus the closing run of each block): fewer fresh pages to touch. */
-    uint32_t* symbuf = malloc((npix + 3) * sizeof(uint32_t));
+    /* One allocation: the plane, then a block that serves first as the transform's scratch
+     * and then holds the symbols (at most one a coefficient, plus the closing run of each
+     * block). */
+    const size_t work_bytes = (2 * npix + 3) * sizeof(float);
+    float* plane = wsq_big_alloc(work_bytes);
+    uint32_t* symbuf = plane ? (uint32_t*)(void*)(plane + npix) : NULL;
     outbuf o = {0};
     if (!plane || !symbuf) {
         rc = WSQ_ENOMEM;
@@ -564,8 +566,7 @@ int wsq_encode(const uint8_t* pixels, uint32_t width, uint32_t height, size_t st
     rc = o.err;
 
 done:
-    free(plane);
-    free(symbuf);
+    wsq_big_free(plane, work_bytes);
     if (rc == WSQ_OK) {
         *out = o.p;
         *out_len = o.n;
