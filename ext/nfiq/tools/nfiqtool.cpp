@@ -14,7 +14,8 @@ namespace {
 const char kUsage[] = "usage: nfiqtool [-v] FILE.bmp...\n"
                       "Prints the NFIQ 1.0 score (1 best ... 5 worst) of each 8-bit grey BMP:\n"
                       "name, tab, score; -v adds the 11 features, minutiae count, confidence\n"
-                      "and status.\n";
+                      "and status. Exit status 0, 1 when a file cannot be read or scored, 2 on\n"
+                      "a wrong command line.\n";
 
 bool is_help(const char* a) {
     return std::strcmp(a, "-h") == 0 || std::strcmp(a, "--help") == 0;
