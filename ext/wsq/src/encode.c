@@ -163,7 +163,7 @@ static void bin_widths(const float var[WSQ_CODED_SUBBANDS], float rate,
     int any = 0;
     for (int k = 0; k < WSQ_CODED_SUBBANDS; ++k) {
         q_out[k] = 0.0f;
-        in_k0[k] = in_k[k] = var[k] >= 1.01f;
+        in_k0[k] = in_k[k] = (double)var[k] >= 1.01; /* the threshold is a double */
         any |= in_k[k];
         qp[k] = 0.0f;
         sigma[k] = 0.0f;
@@ -469,7 +469,7 @@ int wsq_encode(const uint8_t* pixels, uint32_t width, uint32_t height, size_t st
     }
     /* Little energy in the lowest bands (print near the platen edge): measure every
      * subband over its whole area instead of its centre. */
-    const int whole = lowsum < 20000.0f;
+    const int whole = lowsum < 20000.0f; /* exact in float */
     for (int k = whole ? 0 : 4; k < WSQ_CODED_SUBBANDS; ++k) {
         const wsq_rect* b = &g.band[k];
         var[k] = whole ? variance(plane, width, b->x, b->y, b->w, b->h)
