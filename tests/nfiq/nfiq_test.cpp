@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
+#include <sys/wait.h>
 
 #include <atomic>
 #include <cmath>
@@ -471,6 +472,18 @@ TEST(NfiqTool, ScoresFilesAndFailsOnUnreadableOnes) {
     EXPECT_NE(status, 0);
     EXPECT_NE(both.find(good.string() + "\t"), std::string::npos) << both;
     EXPECT_NE(both.find("missing.bmp: No such file or directory"), std::string::npos) << both;
+
+    // A readable BMP beyond the scorer's size limit fails with a reason, not a score.
+    const auto wide = dir / "wide.bmp";
+    const std::vector<uint8_t> wide_file =
+        make_bmp(nfiq::kMaxSide + 1, 32, std::vector<uint8_t>((nfiq::kMaxSide + 1) * 32, 128));
+    std::ofstream(wide, std::ios::binary)
+        .write(reinterpret_cast<const char*>(wide_file.data()),
+               static_cast<long>(wide_file.size()));
+    const std::string refused = run(tool + " " + wide.string() + " 2>&1", &status);
+    EXPECT_EQ(WEXITSTATUS(status), 1) << refused;
+    EXPECT_NE(refused.find("wide.bmp: larger than 4096 pixels a side"), std::string::npos)
+        << refused;
     std::filesystem::remove_all(dir);
 }
 
