@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <functional>
 #include <vector>
 
@@ -74,6 +75,12 @@ TEST(GreyioBmp, WritesTheClassicLayoutAndReadsItBack) {
         EXPECT_EQ(info.width, w);
         EXPECT_EQ(info.height, 7u);
         EXPECT_EQ(info.ppi, 500);
+        // Saving writes the same bytes straight from the rows.
+        const auto file = std::filesystem::temp_directory_path() / "greyio-save.bmp";
+        ASSERT_EQ(greyio_bmp_save(file.c_str(), im.px.data(), w, 7, 500), GREYIO_OK);
+        std::ifstream in(file, std::ios::binary);
+        EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(in), {}), b) << w;
+        std::filesystem::remove(file);
     }
 }
 

@@ -55,6 +55,11 @@ int greyio_bmp_load(const char* path, greyio_image* img);
 int greyio_bmp_encode(const uint8_t* pixels, uint32_t width, uint32_t height, int ppi,
                       uint8_t** out, size_t* out_len);
 
+/* Writes the layout of greyio_bmp_encode to `path` the way greyio_write_file_atomic does,
+ * straight from the caller's rows (no copy of the image is made). */
+int greyio_bmp_save(const char* path, const uint8_t* pixels, uint32_t width, uint32_t height,
+                    int ppi);
+
 /* Reads a whole regular file (at most 1 GiB). Returns 0 or an errno value. */
 int greyio_read_file(const char* path, uint8_t** data, size_t* len);
 

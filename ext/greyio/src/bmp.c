@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "greyio.h"
+#include "internal.h"
 
 static uint32_t le16(const uint8_t* p) {
     return (uint32_t)p[0] | (uint32_t)p[1] << 8;
@@ -157,26 +158,24 @@ int greyio_bmp_load(const char* path, greyio_image* img) {
     return GREYIO_OK;
 }
 
-int greyio_bmp_encode(const uint8_t* pixels, uint32_t width, uint32_t height, int ppi,
-                      uint8_t** out, size_t* out_len) {
-    if (!out || !out_len)
-        return GREYIO_EINVAL;
-    *out = NULL;
-    *out_len = 0;
+#define HEADERS 1078 /* file header, info header and 256 palette entries */
+
+/* Checks the arguments of a BMP to write and fills its headers. Returns GREYIO_OK, or a
+ * code when the image cannot be written. */
+static int headers(const uint8_t* pixels, uint32_t width, uint32_t height, int ppi,
+                   uint8_t b[HEADERS], size_t* total) {
     if (!pixels || width == 0 || height == 0 || width > GREYIO_MAX_SIDE || height > GREYIO_MAX_SIDE)
         return GREYIO_EINVAL;
     size_t row = ((size_t)width + 3) & ~(size_t)3;
-    size_t image = row * height, total = 1078 + image;
-    if (total > UINT32_MAX)
+    size_t image = row * height;
+    *total = HEADERS + image;
+    if (*total > UINT32_MAX)
         return GREYIO_ESIZE;
-    uint8_t* b = malloc(total);
-    if (!b)
-        return GREYIO_ENOMEM;
-    memset(b, 0, 1078);
+    memset(b, 0, HEADERS);
     b[0] = 'B';
     b[1] = 'M';
-    put_le32(b + 2, (uint32_t)total);
-    put_le32(b + 10, 1078);
+    put_le32(b + 2, (uint32_t)*total);
+    put_le32(b + 10, HEADERS);
     uint8_t* ih = b + 14;
     uint32_t ppm = ppi > 0 ? (uint32_t)(ppi * 10000u + 127u) / 254u : 0;
     put_le32(ih, 40);
@@ -190,12 +189,56 @@ int greyio_bmp_encode(const uint8_t* pixels, uint32_t width, uint32_t height, in
     put_le32(ih + 32, 256);
     for (int i = 0; i < 256; ++i)
         memset(b + 54 + 4 * i, i, 3);
+    return GREYIO_OK;
+}
+
+int greyio_bmp_encode(const uint8_t* pixels, uint32_t width, uint32_t height, int ppi,
+                      uint8_t** out, size_t* out_len) {
+    if (!out || !out_len)
+        return GREYIO_EINVAL;
+    *out = NULL;
+    *out_len = 0;
+    uint8_t head[HEADERS];
+    size_t total;
+    int rc = headers(pixels, width, height, ppi, head, &total);
+    if (rc)
+        return rc;
+    uint8_t* b = malloc(total);
+    if (!b)
+        return GREYIO_ENOMEM;
+    memcpy(b, head, HEADERS);
+    size_t row = ((size_t)width + 3) & ~(size_t)3;
     for (uint32_t y = 0; y < height; ++y) {
-        uint8_t* dst = b + 1078 + row * (height - 1 - y);
+        uint8_t* dst = b + HEADERS + row * (height - 1 - y);
         memcpy(dst, pixels + (size_t)y * width, width);
         memset(dst + width, 0, row - width);
     }
     *out = b;
     *out_len = total;
     return GREYIO_OK;
+}
+
+int greyio_bmp_save(const char* path, const uint8_t* pixels, uint32_t width, uint32_t height,
+                    int ppi) {
+    uint8_t head[HEADERS];
+    size_t total;
+    int rc = headers(pixels, width, height, ppi, head, &total);
+    if (rc)
+        return rc;
+    /* The file straight from the caller's rows, bottom row first, each with its padding. */
+    static const uint8_t zeros[3];
+    const size_t pad = (((size_t)width + 3) & ~(size_t)3) - width;
+    struct iovec* iov = malloc((1 + 2 * (size_t)height) * sizeof *iov);
+    if (!iov)
+        return GREYIO_ENOMEM;
+    int n = 0;
+    iov[n++] = (struct iovec){head, HEADERS};
+    for (uint32_t y = height; y-- > 0;) {
+        iov[n++] = (struct iovec){(void*)(pixels + (size_t)y * width), width};
+        if (pad)
+            iov[n++] = (struct iovec){(void*)zeros, pad};
+    }
+    rc = greyio_write_atomic_iov(path, iov, n);
+    free(iov);
+    return rc;
 }

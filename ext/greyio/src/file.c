@@ -2,6 +2,7 @@
 /* File helpers of the command-line tools: whole-file read, atomic write, and the text of
  * every result code. */
 #include "greyio.h"
+#include "internal.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -9,10 +10,12 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <limits.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
-#define MAX_INPUT (1u << 30)
+#define MAX_FILE_BYTES (1u << 30)
 
 int greyio_read_file(const char* path, uint8_t** data, size_t* len) {
     *data = NULL;
@@ -26,7 +29,7 @@ int greyio_read_file(const char* path, uint8_t** data, size_t* len) {
         close(fd);
         return e;
     }
-    if (!S_ISREG(st.st_mode) || st.st_size > MAX_INPUT) {
+    if (!S_ISREG(st.st_mode) || st.st_size > MAX_FILE_BYTES) {
         close(fd);
         return S_ISREG(st.st_mode) ? EFBIG : EINVAL;
     }
@@ -55,7 +58,32 @@ int greyio_read_file(const char* path, uint8_t** data, size_t* len) {
     return 0;
 }
 
-int greyio_write_file_atomic(const char* path, const void* data, size_t len) {
+/* Writes every byte the vectors hold, continuing after short writes. Returns 0 or errno.
+ * The vectors are consumed. */
+static int write_all(int fd, struct iovec* iov, int n) {
+    while (n > 0) {
+        ssize_t w = writev(fd, iov, n < IOV_MAX ? n : IOV_MAX);
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w < 0)
+            return errno;
+        size_t done = (size_t)w;
+        while (n > 0 && done >= iov->iov_len) {
+            done -= iov->iov_len;
+            ++iov;
+            --n;
+        }
+        if (n > 0) {
+            if (w == 0 && iov->iov_len > 0)
+                return EIO;
+            iov->iov_base = (uint8_t*)iov->iov_base + done;
+            iov->iov_len -= done;
+        }
+    }
+    return 0;
+}
+
+int greyio_write_atomic_iov(const char* path, struct iovec* iov, int n) {
     size_t plen = strlen(path);
     char* tmp = malloc(plen + 8);
     if (!tmp)
@@ -83,19 +111,8 @@ int greyio_write_file_atomic(const char* path, const void* data, size_t len) {
     umask(mask);
     if (fchmod(fd, 0666 & ~mask) != 0)
         err = errno;
-    const uint8_t* p = data;
-    size_t left = len;
-    while (!err && left > 0) {
-        ssize_t w = write(fd, p, left);
-        if (w < 0 && errno == EINTR)
-            continue;
-        if (w <= 0) {
-            err = w < 0 ? errno : EIO;
-            break;
-        }
-        p += w;
-        left -= (size_t)w;
-    }
+    if (!err)
+        err = write_all(fd, iov, n);
     if (!err && fdatasync(fd) != 0)
         err = errno;
     if (close(fd) != 0 && !err)
@@ -107,6 +124,11 @@ int greyio_write_file_atomic(const char* path, const void* data, size_t len) {
     free(tmp);
     sigprocmask(SIG_SETMASK, &old, NULL);
     return err;
+}
+
+int greyio_write_file_atomic(const char* path, const void* data, size_t len) {
+    struct iovec one = {(void*)data, len};
+    return greyio_write_atomic_iov(path, &one, 1);
 }
 
 int greyio_same_file(const char* a, const char* b) {

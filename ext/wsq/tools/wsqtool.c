@@ -60,14 +60,8 @@ static int decode(const char* in, const char* out) {
     free(data);
     if (rc)
         return fail(in, wsq_strerror(rc));
-    uint8_t* bmp;
-    size_t n;
-    rc = greyio_bmp_encode(img.pixels, img.width, img.height, img.ppi, &bmp, &n);
+    rc = greyio_bmp_save(out, img.pixels, img.width, img.height, img.ppi);
     wsq_free(img.pixels);
-    if (rc)
-        return fail(out, greyio_strerror(rc));
-    rc = greyio_write_file_atomic(out, bmp, n);
-    free(bmp);
     return rc ? fail(out, greyio_strerror(rc)) : 0;
 }
 
