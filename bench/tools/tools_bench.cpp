@@ -24,6 +24,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -148,7 +149,7 @@ std::string nist_bin() {
     return d;
 }
 
-using Command = std::vector<std::string> (*)(const Print&, const std::string& nist);
+using Command = std::function<std::vector<std::string>(const Print&, const std::string& nist)>;
 
 double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
@@ -156,7 +157,7 @@ double median(std::vector<double> v) {
 }
 
 // Runs ours and NIST's command for every print, alternating which goes first.
-void compare(benchmark::State& state, Command ours, Command nists) {
+void compare(benchmark::State& state, const Command& ours, const Command& nists) {
     const Workspace& ws = workspace();
     const std::string nist = nist_bin();
     std::vector<double> ow, nw;
@@ -230,41 +231,28 @@ void BM_Nfiq(benchmark::State& state) {
 BENCHMARK(BM_Nfiq)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
 
 // Start-up and exit alone: each tool asked for its usage, NIST's for its version.
-void BM_StartupBmp2Wsq(benchmark::State& state) {
+void BM_Startup(benchmark::State& state, const char* ours, const char* nists) {
     compare(
         state,
-        [](const Print&, const std::string&) -> std::vector<std::string> {
-            return {Workspace::bin("BMP2WSQ"), "--help"};
+        [ours](const Print&, const std::string&) -> std::vector<std::string> {
+            return {Workspace::bin(ours), "--help"};
         },
-        [](const Print&, const std::string& nist) -> std::vector<std::string> {
-            return {nist + "/cwsq", "-version"};
+        [nists](const Print&, const std::string& nist) -> std::vector<std::string> {
+            return {nist + "/" + nists, "-version"};
         });
 }
-BENCHMARK(BM_StartupBmp2Wsq)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
-
-void BM_StartupWsqtool(benchmark::State& state) {
-    compare(
-        state,
-        [](const Print&, const std::string&) -> std::vector<std::string> {
-            return {Workspace::bin("wsqtool"), "--help"};
-        },
-        [](const Print&, const std::string& nist) -> std::vector<std::string> {
-            return {nist + "/dwsq", "-version"};
-        });
-}
-BENCHMARK(BM_StartupWsqtool)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
-
-void BM_StartupNfiqtool(benchmark::State& state) {
-    compare(
-        state,
-        [](const Print&, const std::string&) -> std::vector<std::string> {
-            return {Workspace::bin("nfiqtool"), "--help"};
-        },
-        [](const Print&, const std::string& nist) -> std::vector<std::string> {
-            return {nist + "/nfiq", "-version"};
-        });
-}
-BENCHMARK(BM_StartupNfiqtool)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK_CAPTURE(BM_Startup, BMP2WSQ_vs_cwsq, "BMP2WSQ", "cwsq")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
+BENCHMARK_CAPTURE(BM_Startup, wsqtool_vs_dwsq, "wsqtool", "dwsq")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
+BENCHMARK_CAPTURE(BM_Startup, nfiqtool_vs_nfiq, "nfiqtool", "nfiq")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
 
 // Baseline: a process that does nothing, started and reaped per print.
 void BM_ProcessBaseline(benchmark::State& state) {
