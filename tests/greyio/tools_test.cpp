@@ -109,7 +109,7 @@ TEST(ToolsReadBmp, EveryToolAcceptsAndRefusesTheSameFiles) {
         {"colour palette", [](Bytes& b) { b[54 + 4 * 200] ^= 0x40; }, false},
         {"24 bits a pixel", [](Bytes& b) { b[28] = 24; }, false},
         {"compressed", [](Bytes& b) { set32(b, 30, 1); }, false},
-        {"cut short", [](Bytes& b) { b.resize(b.size() - 100); }, false},
+        {"cut short", [](Bytes& b) { b.resize(b.size() / 2); }, false},
         {"not a BMP", [](Bytes& b) { b[0] = 'P'; }, false},
     };
     for (const auto& c : cases) {
