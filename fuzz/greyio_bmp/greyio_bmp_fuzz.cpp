@@ -33,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     greyio_image mem;
     const int rc = greyio_bmp_decode(data, size, &mem);
     FILE* f = std::fopen(scratch.file.c_str(), "wb");
-    if (!f || std::fwrite(data, 1, size, f) != size || std::fclose(f) != 0)
+    if (!f || (size && std::fwrite(data, 1, size, f) != size) || std::fclose(f) != 0)
         std::abort();
     greyio_image file;
     if (greyio_bmp_load(scratch.file.c_str(), &file) != rc)
