@@ -15,6 +15,7 @@
 #include <QPainter>
 #include <QScreen>
 #include <QShowEvent>
+#include <QSignalBlocker>
 #include <QThread>
 
 #include <algorithm>
@@ -266,11 +267,7 @@ void TFIntegratedBiometrics::FormDestroy() {
     IBSU_RegisterCallbacks(0, IBSU_EVENT_INIT_PROGRESS, nullptr, nullptr);
     // A busy scanner is asked again for a short while; if it still refuses, its handlers are
     // removed so that none of them can reach the destroyed window.
-    int r = CloseScanner();
-    for (int tries = 0; r == IBSU_ERR_RESOURCE_LOCKED && tries < 50; ++tries) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        r = CloseScanner();
-    }
+    const int r = CloseScannerRetrying();
     if (r < 0) {
         const int h = FDeviceHandle;
         for (int kind = 1; kind < IBSU_EVENT_COUNT; ++kind)
@@ -327,17 +324,88 @@ void TFIntegratedBiometrics::RequestCapture(int sequencePosition, const QString&
                                             const QString& fingerName, int top,
                                             std::function<void()> onDone,
                                             std::function<void()> onClosed) {
+    // A result saved for the previous request is that request's print: it is handed over
+    // before the request changes. Under CallbackLock no result handler runs, so once no
+    // saved result waits, a result saved from here on is written for this request.
+    std::unique_lock lock(CallbackLock, std::defer_lock);
+    for (;;) {
+        HandOverSavedResult(); // may run the requester's after-capture step
+        lock.lock();
+        if (!FResultSaved)
+            break;
+        lock.unlock();
+    }
     m_cboCaptureSeq->setCurrentIndex(sequencePosition);
     SetOutputFile(outputFile);
     SetFingerName(fingerName);
+    RenameRunningStep();
+    lock.unlock();
+
     if (top == kCentred)
         platform::CenterOnScreen(this);
     else
         SetTop(top);
     OnCaptureDone = std::move(onDone);
     OnCaptureClosed = std::move(onClosed);
-    if (!isVisible())
+    setWindowTitle(QStringLiteral("Capturando el ") + FingerName());
+    // The operator may have clicked the requester's window since the last request: the
+    // capture window comes to the front, active, for every request (showing it does so).
+    if (isVisible())
+        raise();
+    else
         show();
+    activateWindow();
+}
+
+void TFIntegratedBiometrics::RenameRunningStep() {
+    const int index = FStepIndex;
+    if (index < 0)
+        return; // no step runs: the next start composes its prompt from FingerName
+    const QString name =
+        m_cboCaptureSeq->currentIndex() >= 0 ? m_cboCaptureSeq->currentText() : QString();
+    const std::vector<CaptureInfo> steps = StepsForSequence(name, FingerName());
+    if (index >= static_cast<int>(steps.size()))
+        return;
+    CaptureInfo step;
+    {
+        std::lock_guard state(FStateMutex);
+        FSteps[index].Prompt = steps[index].Prompt;
+        step = FSteps[index];
+    }
+    if (FPlatenAlert)
+        return; // the alert stays up; the prompt comes back, renamed, when it is lowered
+    ShowStatus(step.Prompt);
+    const QString text = PromptText(step);
+    ShowGuidance(text);
+    SetGuidance(text);
+}
+
+void TFIntegratedBiometrics::HandOverSavedResult() {
+    if (FResultSaved)
+        TimerHideTimer();
+}
+
+void TFIntegratedBiometrics::CloseNow() {
+    if (isVisible())
+        close();
+    if (isVisible())
+        m_btnCaptureStopClick(); // refused while opening: call off the start instead
+}
+
+void TFIntegratedBiometrics::FinishRequest() {
+    // Handing a result over may lead the requester to a new request (the next finger),
+    // which is closed in turn; a result saved before a close stopped the capture is handed
+    // over too.
+    do {
+        HandOverSavedResult();
+        CloseNow();
+    } while (FResultSaved);
+}
+
+void TFIntegratedBiometrics::CancelRequest() {
+    CloseNow(); // the stop it presses waits for a result handler that runs now
+    FResultSaved = false;
+    TimerHide->stop();
 }
 
 CaptureInfo TFIntegratedBiometrics::Step(int i) const {
@@ -420,7 +488,8 @@ bool TFIntegratedBiometrics::event(QEvent* e) {
         (m->WParam == kTextNFIQ ? m_txtNFIQScore : m_txtStatusMessage)->setText(m->Text);
         return true;
     case UM_START_TIMER_HIDE:
-        TimerHide->start();
+        if (FResultSaved) // not when the request was cancelled or handed over meanwhile
+            TimerHide->start();
         return true;
     default:
         return QWidget::event(e);
@@ -437,13 +506,13 @@ void TFIntegratedBiometrics::ShowStatus(const QString& text) {
         PostEvent(new CaptureEvent(UM_SET_TEXT, kTextStatus, text));
 }
 
-void TFIntegratedBiometrics::ShowGuidance(const QString& text) {
+void TFIntegratedBiometrics::ShowGuidance(const QString& text, bool alert) {
     // Overlay calls are thread-safe SDK calls; they touch no widget of this window.
     const int h = FDeviceHandle;
     const QByteArray utf8 = text.toUtf8();
     IBSU_SetClientWindowOverlayText(h, "Arial", 10, 1, utf8.constData(), 10, 10,
                                     IBSU_RGB(0, 0, 255));
-    const uint32_t colour = FPlatenAlert ? IBSU_RGB(255, 0, 0) : IBSU_RGB(0, 0, 255);
+    const uint32_t colour = FPlatenAlert || alert ? IBSU_RGB(255, 0, 0) : IBSU_RGB(0, 0, 255);
     IBSU_ModifyOverlayText(h, FTextOverlay, "Arial", 10, 1, utf8.constData(), 10, 10, colour);
 }
 
@@ -507,12 +576,41 @@ void TFIntegratedBiometrics::m_cboUsbDevicesChange() {
     if (p == FLastDeviceIndex)
         return;
     platform::BusyCursor busy;
-    FLastDeviceIndex = p;
     if (FDeviceHandle != -1) {
         m_btnCaptureStopClick();
-        CloseScanner();
+        if (CloseScannerRetrying() < 0) {
+            // The open scanner cannot be let go: the list goes back to it, so that it never
+            // shows a scanner other than the one "Iniciar" captures from.
+            const int open = m_cboUsbDevices->findText(FOpenScanner);
+            {
+                const QSignalBlocker quiet(m_cboUsbDevices);
+                m_cboUsbDevices->setCurrentIndex(open);
+            }
+            FLastDeviceIndex = open;
+            ShowStatus(QStringLiteral("El scanner abierto está ocupado y no se pudo cerrar; "
+                                      "sigue seleccionado"));
+            RebuildSequenceList();
+            return;
+        }
     }
+    FLastDeviceIndex = p;
     RebuildSequenceList();
+}
+
+int TFIntegratedBiometrics::CloseScannerRetrying() {
+    int r = CloseScanner();
+    if (r != IBSU_ERR_RESOURCE_LOCKED)
+        return r;
+    const QString status = m_txtStatusMessage->text();
+    ShowStatus(QStringLiteral("Cerrando el scanner (ocupado, reintentando)..."));
+    m_txtStatusMessage->repaint(); // the GUI thread waits here
+    for (int tries = 0; r == IBSU_ERR_RESOURCE_LOCKED && tries < 50; ++tries) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        r = CloseScanner();
+    }
+    if (r >= 0)
+        ShowStatus(status);
+    return r;
 }
 
 QString TFIntegratedBiometrics::ScannerDescriptionModel(int listPosition) const {
@@ -527,6 +625,7 @@ QString TFIntegratedBiometrics::ScannerDescriptionModel(int listPosition) const 
 void TFIntegratedBiometrics::OpenScanner() {
     TInitDeviceThread::Params params;
     params.listPosition = m_cboUsbDevices->currentIndex();
+    FOpenScanner = m_cboUsbDevices->currentText();
     params.useClearPlaten = m_chkUseClearPlaten->isChecked();
     params.previewHost = m_FrameImage;
     params.clientRect = m_FrameImage->contentsRect();
@@ -632,7 +731,10 @@ void TFIntegratedBiometrics::FormClose() {
 
 void TFIntegratedBiometrics::TimerHideTimer() {
     TimerHide->stop();
-    close();
+    if (!FResultSaved.exchange(false))
+        return; // handed over already, or the request was cancelled
+    if (isVisible())
+        close();
     if (OnCaptureDone)
         OnCaptureDone();
 }

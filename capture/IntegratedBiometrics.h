@@ -86,15 +86,27 @@ class TFIntegratedBiometrics : public QWidget {
     int OuterHeight() const;
     // The whole request in the requester's order: sequence, output file and finger name,
     // vertical place (kCentred: the middle of the screen), events; then shows the window
-    // unless it is already visible.
+    // unless it is already visible. Either way the window comes to the front, active, with
+    // the caption and prompt of this request's finger: a capture that is already running
+    // delivers its print to this request. A result saved for the previous request but not
+    // yet handed over goes to that request first.
     static constexpr int kCentred = std::numeric_limits<int>::min();
     void RequestCapture(int sequencePosition, const QString& outputFile, const QString& fingerName,
                         int top, std::function<void()> onDone, std::function<void()> onClosed);
+    // Ends the request before the requester uses its files: a result already saved is handed
+    // over first (OnCaptureDone), then the window closes. No result is saved after this.
+    void FinishRequest();
+    // Ends the request and drops its result: the window closes, and a result saved but not
+    // yet handed over is never handed over. No result is saved after this.
+    void CancelRequest();
+    // True while a saved result waits for its hand-over (the close after saving).
+    bool ResultPending() const { return FResultSaved.load(); }
 
     // ---- Operations used by the sequence and event code. ----
-    void ShowStatus(const QString& text);   // any thread
-    void ShowGuidance(const QString& text); // any thread
-    int CloseScanner();                     // GUI thread
+    void ShowStatus(const QString& text); // any thread
+    // In red while the platen alert is raised, or when `alert` is set (a failure), else blue.
+    void ShowGuidance(const QString& text, bool alert = false); // any thread
+    int CloseScanner();                                         // GUI thread
     void RebuildSequenceList();
 
     // ---- Handlers (also run from code). ----
@@ -105,6 +117,7 @@ class TFIntegratedBiometrics : public QWidget {
     void m_btnCaptureStartClick();
     void m_btnCaptureStopClick();
     void Timer_StatusFingerQualityTimer();
+    // The close after saving: closes the window and hands the saved result over.
     void TimerHideTimer();
 
     // ---- State, read by tests and the worker thread. ----
@@ -178,6 +191,17 @@ class TFIntegratedBiometrics : public QWidget {
     void PostEvent(CaptureEvent* e);
     void Send(int message, int wParam = 0);
     void OpenScanner();
+    // CloseScanner, asked again while the scanner answers busy (-6), for about a second, with
+    // the status line telling so. Returns the last answer.
+    int CloseScannerRetrying();
+    // Hands a saved result over now, if one waits (TimerHideTimer without waiting).
+    void HandOverSavedResult();
+    // Closes the window; when the close is refused (the scanner is opening), the start on
+    // its way is called off, so that no capture begins.
+    void CloseNow();
+    // The running step's prompt names the finger of the current request (GUI thread, with
+    // CallbackLock held).
+    void RenameRunningStep();
     QString ScannerDescriptionModel(int listPosition) const;
     void SetGuidance(const QString& text);
     // The prompt of the running step with the manual-capture suffix when auto capture is off.
@@ -214,6 +238,11 @@ class TFIntegratedBiometrics : public QWidget {
     int FStepCount = 0;
     // A start is on its way (opening, or UM_BUILD_STEPS / UM_NEXT_STEP posted); stop clears it.
     std::atomic<bool> FStartPending{false};
+    // A result was saved to OutputFile and waits for its hand-over (set under CallbackLock by
+    // the result handler; taken by TimerHideTimer, dropped by CancelRequest).
+    std::atomic<bool> FResultSaved{false};
+    // List text of the scanner now open (GUI thread).
+    QString FOpenScanner;
     std::atomic<bool> FPlatenAlert{false};
     std::atomic<bool> FBlinkPhase{false};
     std::atomic<int> FTextOverlay{0};

@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryFile>
 
 #include <cstdio>
@@ -159,7 +160,6 @@ bool TFIntegratedBiometrics::SaveResultImage(const QString& file, const IBSU_Ima
         QFile::remove(temp);
         return false;
     }
-    Post(UM_START_TIMER_HIDE);
     return true;
 }
 
@@ -185,16 +185,25 @@ void TFIntegratedBiometrics::ResultImageCallback(int handle, void* context, int 
 
     IBSU_SetLEDs(handle, LedMask(step, kLedGreen, false));
 
-    bool saved = true;
+    bool saved = true; // every picture of the result was written whole
+    const QString file = w->OutputFile();
     if (w->FSaveImages) {
         w->ShowStatus(QStringLiteral("Guardando la imagen..."));
-        const QString file = w->OutputFile();
+        bool written = false; // the file holds a picture of this result
         if (n == 0) {
-            saved = w->SaveResultImage(file, image);
+            saved = written = w->SaveResultImage(file, image);
         } else {
             // Each segment goes to the same file: the last one is what remains.
-            for (int i = 0; i < n; ++i)
-                saved = w->SaveResultImage(file, segments[i]) && saved;
+            for (int i = 0; i < n; ++i) {
+                const bool ok = w->SaveResultImage(file, segments[i]);
+                saved = saved && ok;
+                written = written || ok;
+            }
+        }
+        if (written) {
+            // The file now holds this result: it is handed over with the close after saving.
+            w->FResultSaved = true;
+            w->Post(UM_START_TIMER_HIDE);
         }
     }
 
@@ -238,13 +247,15 @@ void TFIntegratedBiometrics::ResultImageCallback(int handle, void* context, int 
                                           .arg(scores[3])));
     }
 
+    // A picture that could not be written closes nothing: the window stays on the step, so
+    // the operator can try again once there is room, and the requester's file is untouched.
+    // Both texts then say so; the capture is not called a success.
     const QString text =
-        status == 0
+        !saved ? QStringLiteral("No se pudo escribir el archivo %1").arg(QFileInfo(file).fileName())
+        : status == 0
             ? QStringLiteral("%1 captura exitosa").arg(label)
             : QStringLiteral("%1 advertencia de captura (Código = %2)").arg(label).arg(status);
     w->SetGuidance(text);
-    w->ShowGuidance(text);
-    // A picture that could not be written closes nothing: the window stays on the step, so
-    // the operator can try again once there is room, and the requester's file is untouched.
-    w->ShowStatus(saved ? text : QStringLiteral("Failed to execute IBSU_SaveBitmapImage()"));
+    w->ShowGuidance(text, !saved);
+    w->ShowStatus(text);
 }

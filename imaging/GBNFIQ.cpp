@@ -3,6 +3,8 @@
 #include "Errors.h"
 #include "Library.h"
 
+#include <QFile>
+
 namespace {
 
 struct NfiqBinding {
@@ -22,8 +24,15 @@ NfiqBinding& Binding() {
 
 void LoadNfiqLibrary() {
     NfiqBinding& b = Binding();
-    if (b.loaded || !b.library.Load())
+    if (b.loaded)
         return;
+    if (!b.library.Load()) {
+        // A library file cut short (a fetch the program did not live to finish) would only
+        // block every later fetch: it goes, and the next scoring fetches it anew.
+        if (b.library.Refused())
+            QFile::remove(b.library.Path());
+        return;
+    }
     const auto version = b.library.Resolve("GBNFIQ_GetVersion");
     if (!version) {
         b.library.Unload();

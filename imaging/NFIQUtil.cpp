@@ -9,6 +9,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QScopedValueRollback>
 
 #include <cstring>
 #include <memory>
@@ -19,13 +20,6 @@ namespace {
 const QString& NfiqBaseName() {
     static const QString name = QStringLiteral("GBNFIQ");
     return name;
-}
-
-// The fetched file must at least look like a shared object of this platform before it is
-// put in place: an error page answered with status 200 is refused here.
-bool LooksLikeSharedObject(const QByteArray& head) {
-    return head.startsWith("\x7f"
-                           "ELF");
 }
 
 } // namespace
@@ -121,16 +115,31 @@ bool DownloadFile(const QString& address, const QString& targetFile) {
 bool EnsureNfiqLibrary() {
     if (NfiqGetImageQuality())
         return true;
-    const QString fileName = platform::LibraryFileName(NfiqBaseName());
-    // A library file beside the program that did not load is not fetched again.
-    if (QFile::exists(platform::ProgramFile(fileName)))
+    // The library is only ever loaded from the program folder, so that is where it is fetched
+    // to. A library file there that did not load is not fetched again (one cut short was
+    // removed when it was refused, and is fetched anew).
+    const QString fileName = platform::ProgramFile(platform::LibraryFileName(NfiqBaseName()));
+    if (QFile::exists(fileName))
         return false;
+    // The wait below lets posted events through (a capture result may land and be scored):
+    // that scoring goes without the library rather than starting a second fetch.
+    static bool fetching = false;
+    if (fetching)
+        return false;
+    const QScopedValueRollback<bool> busy(fetching, true);
 
     const QString address = NfiqDownloadAddress();
     platform::DownloadOptions options;
     options.expectedSha256 = NfiqLibrarySha256();
-    options.accept = LooksLikeSharedObject;
-    if (!platform::DownloadFile(address, fileName, options)) {
+    // An error page answered with status 200, or a body that is no whole library of this
+    // machine, is refused before it is put in place.
+    options.accept = [](const QByteArray& body) { return platform::IsWholeSharedObject(body); };
+    switch (platform::Download(address, fileName, options)) {
+    case platform::DownloadResult::Complete:
+        break;
+    case platform::DownloadResult::Abandoned:
+        return false; // the program is quitting: nobody is left to read a message
+    case platform::DownloadResult::Failed:
         platform::ShowMessage(nullptr, QStringLiteral("Error bajando desde \"%1\"").arg(address),
                               QCoreApplication::applicationName());
         return false;

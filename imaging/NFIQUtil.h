@@ -27,7 +27,7 @@ QString QualityLabel(int32_t score);
 // for every other value.
 QString QualityStatusText(int32_t status);
 
-// When the library file is missing beside the program, fetches it into the working folder and
+// When the library file is missing beside the program, fetches it into the program folder and
 // loads it; shows "Error bajando desde "<address>"" when the fetch fails. False when the
 // library is not loaded afterwards (also when a file is present but does not load).
 bool EnsureNfiqLibrary();

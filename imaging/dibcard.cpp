@@ -1,5 +1,9 @@
 #include "dibcard.h"
 
+#include "Errors.h"
+
+#include <QFile>
+
 #include <stdexcept>
 
 void ComposeCard(const QString& outputFile, const QString& prefix) {
@@ -17,7 +21,19 @@ void ComposeCard(const QString& outputFile, const QString& prefix) {
     for (int n = 0; n < 10; ++n)
         StampMultiply(*prints[n], *card, kCardPlaces[n].CenterX, kCardPlaces[n].CenterY);
 
-    // The whole block: header, colour table and the padded pixel rows of the template.
-    SaveBmpData(*card, outputFile,
-                static_cast<int64_t>(RoundUp4(card->Width())) * card->Height() + kDibPixelOffset);
+    // The whole block: header, colour table and the padded pixel rows of the template. A
+    // card that was not written whole (a full disk) must never be shown or printed: its
+    // file goes and the operator is told.
+    bool whole = false;
+    try {
+        whole = SaveBmpData(*card, outputFile,
+                            static_cast<int64_t>(RoundUp4(card->Width())) * card->Height() +
+                                kDibPixelOffset);
+    } catch (const std::exception&) {
+        whole = false;
+    }
+    if (!whole) {
+        QFile::remove(outputFile);
+        throw platform::StationError(kCardNotWritten);
+    }
 }

@@ -30,9 +30,14 @@ inline constexpr std::array<CardPlace, 10> kCardPlaces = {{
     {3530, 460},
 }};
 
+// What the operator reads when the card file cannot be written whole.
+inline const QString kCardNotWritten =
+    QStringLiteral("Error: no se pudo escribir la ficha completa en el disco");
+
 // Loads the template and the ten prints prefix + "1.bmp" … prefix + "10.bmp" (all relative to
 // the working directory), multiplies each print onto the template at its place and writes the
 // result, with the template's header and colour table, to outputFile.
 // Raises std::runtime_error when the template or a print cannot be loaded (nothing is
-// written then), and the error of SaveBmpData when the output file cannot be created.
+// written then), and platform::StationError with kCardNotWritten when the output file cannot
+// be created or written whole (the file is removed then).
 void ComposeCard(const QString& outputFile, const QString& prefix);

@@ -27,15 +27,15 @@ class SystemProxyFactory : public QNetworkProxyFactory {
 
 } // namespace
 
-bool DownloadFile(const QString& address, const QString& targetFile,
-                  const DownloadOptions& options) {
+DownloadResult Download(const QString& address, const QString& targetFile,
+                        const DownloadOptions& options) {
     const QUrl url(address);
     if (!url.isValid() || url.scheme().isEmpty())
-        return false;
+        return DownloadResult::Failed;
 
     QSaveFile out(targetFile);
     if (!out.open(QIODevice::WriteOnly))
-        return false;
+        return DownloadResult::Failed;
 
     QNetworkAccessManager manager;
     manager.setProxyFactory(new SystemProxyFactory); // the manager owns it
@@ -44,38 +44,60 @@ bool DownloadFile(const QString& address, const QString& targetFile,
                       QFileInfo(QCoreApplication::applicationFilePath()).fileName());
     request.setTransferTimeout(kStallTimeoutMs);
 
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    QByteArray head;
-    bool writeFailed = false;
+    QByteArray body;
+    bool tooLarge = false;
     const auto take = [&](const QByteArray& chunk) {
-        hash.addData(chunk);
-        if (head.size() < kDownloadHeadSize)
-            head += chunk.left(kDownloadHeadSize - head.size());
-        if (out.write(chunk) != chunk.size())
-            writeFailed = true;
+        if (tooLarge || body.size() + chunk.size() > kDownloadMaxSize) {
+            tooLarge = true;
+            return;
+        }
+        body += chunk;
     };
     QNetworkReply* reply = manager.get(request);
     QEventLoop loop;
-    QObject::connect(reply, &QNetworkReply::readyRead, &loop, [&] { take(reply->readAll()); });
+    QObject::connect(reply, &QNetworkReply::readyRead, &loop, [&] {
+        take(reply->readAll());
+        if (tooLarge)
+            reply->abort();
+    });
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    // A quit ends every event loop of the thread, this one too, with the answer half read.
+    if (QCoreApplication* app = QCoreApplication::instance())
+        QObject::connect(app, &QCoreApplication::aboutToQuit, &loop, &QEventLoop::quit);
     if (!reply->isFinished())
-        loop.exec();
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
 
+    if (!reply->isFinished()) {
+        reply->abort();
+        delete reply;
+        out.cancelWriting();
+        return DownloadResult::Abandoned;
+    }
     take(reply->readAll());
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    const bool received = reply->error() == QNetworkReply::NoError && status == 200;
+    const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
+    const bool whole = !announced.isValid() || announced.toLongLong() == body.size();
+    const bool received =
+        reply->error() == QNetworkReply::NoError && status == 200 && whole && !tooLarge;
     delete reply;
 
-    bool ok = received && !writeFailed && out.flush();
+    bool ok = received;
     if (ok && !options.expectedSha256.isEmpty())
-        ok = hash.result().toHex() == options.expectedSha256.trimmed().toLower();
+        ok = QCryptographicHash::hash(body, QCryptographicHash::Sha256).toHex() ==
+             options.expectedSha256.trimmed().toLower();
     if (ok && options.accept)
-        ok = options.accept(head);
+        ok = options.accept(body);
+    ok = ok && out.write(body) == body.size() && out.flush();
     if (!ok) {
         out.cancelWriting();
-        return false;
+        return DownloadResult::Failed;
     }
-    return out.commit();
+    return out.commit() ? DownloadResult::Complete : DownloadResult::Failed;
+}
+
+bool DownloadFile(const QString& address, const QString& targetFile,
+                  const DownloadOptions& options) {
+    return Download(address, targetFile, options) == DownloadResult::Complete;
 }
 
 } // namespace platform

@@ -2,8 +2,10 @@
 
 #include "Paths.h"
 
-#include <QDir>
+#include <QFile>
 #include <QFileInfo>
+
+#include "sharedobj.h"
 
 namespace platform {
 
@@ -21,26 +23,38 @@ Library::~Library() {
     Unload();
 }
 
+QString Library::Path() const {
+    return ProgramFile(LibraryFileName(FBaseName));
+}
+
 bool Library::Load() {
     if (FLib.isLoaded())
         return true;
-    const QString file = LibraryFileName(FBaseName);
-    // Explicit folders are tried by full path; the bare name goes to the dynamic loader.
-    const QString candidates[] = {ProgramFile(file), FBaseName,
-                                  QDir(WorkingFolder()).filePath(file)};
-    for (const QString& candidate : candidates) {
-        if (candidate != FBaseName && !QFileInfo::exists(candidate))
-            continue;
-        FLib.setFileName(candidate);
-        if (FLib.load())
-            return true;
+    FRefused = false;
+    const QString path = Path();
+    if (!QFileInfo(path).isFile())
+        return false;
+    if (!IsWholeSharedObject(path)) {
+        FRefused = true;
+        return false;
     }
+    FLib.setFileName(QFileInfo(path).absoluteFilePath());
+    if (FLib.load())
+        return true;
     FLib.setFileName(QString());
     return false;
 }
 
 QFunctionPointer Library::Resolve(const char* symbol) {
     return FLib.isLoaded() ? FLib.resolve(symbol) : nullptr;
+}
+
+bool IsWholeSharedObject(const QString& path) {
+    return so_check_file(QFile::encodeName(path).constData()) == SO_OK;
+}
+
+bool IsWholeSharedObject(const QByteArray& bytes) {
+    return so_check_image(bytes.constData(), static_cast<size_t>(bytes.size())) == SO_OK;
 }
 
 void Library::Unload() {

@@ -2,6 +2,9 @@
 // Shared libraries loaded by name at run time. A missing library is not an error: Load simply
 // reports false and raises no dialog. A loaded library is released when the Library object is
 // destroyed, so a binding kept in a static object releases its library at program exit.
+// Libraries are taken from the program folder only, by full path: never from the working
+// folder (Yemario runs in its caller's folder, TrazelIB in the data folder) and never through
+// the loader's search, so a file planted elsewhere is never run.
 #include <QLibrary>
 #include <QString>
 
@@ -22,10 +25,15 @@ class Library {
     Library(const Library&) = delete;
     Library& operator=(const Library&) = delete;
 
-    // Looks for the library in the program folder, then along the system's library search,
-    // then in the working folder (where a fetched library lands when the program was not
-    // started from its own folder). True when it is loaded; repeated calls are cheap.
+    // Loads the library file of the program folder when it is there and a whole shared
+    // object of this machine (IsWholeSharedObject). True when it is loaded; repeated calls are
+    // cheap.
     bool Load();
+    // True when the last Load found a file that is not a whole shared object and left it
+    // alone (a fetch that was cut short, a copy that failed half-way).
+    bool Refused() const { return FRefused; }
+    // The file Load takes the library from: <program folder>/lib<base name>.so.
+    QString Path() const;
     bool IsLoaded() const { return FLib.isLoaded(); }
     // The address of an entry point, or nullptr.
     QFunctionPointer Resolve(const char* symbol);
@@ -36,6 +44,14 @@ class Library {
   private:
     QString FBaseName;
     QLibrary FLib;
+    bool FRefused = false;
 };
+
+// True when the file is a whole shared object of this machine: its ELF headers, program
+// headers and loadable segments all lie inside the file. Mapping a library cut short would
+// kill the program with SIGBUS at the first touch of a missing page.
+bool IsWholeSharedObject(const QString& path);
+// The same check on bytes in memory (a fetched body before it is put in place).
+bool IsWholeSharedObject(const QByteArray& bytes);
 
 } // namespace platform

@@ -1,5 +1,7 @@
 #include "UFingerScan.h"
 
+#include "Log.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -116,6 +118,7 @@ struct Gate {
     TDeliveryPump* pump = nullptr; // lives on the GUI thread
     TFingerScanCounters counters;
     TFingerScanErrorHook hook;
+    uint64_t overflow = 0; // images dropped since the queue last filled up
 };
 
 Gate& G() {
@@ -157,6 +160,7 @@ void PostDispatch(Gate& g) {
 void Dispatch() {
     Gate& g = G();
     Pending item;
+    uint64_t overflow = 0;
     {
         std::lock_guard lock(g.mutex);
         if (g.queue.empty()) {
@@ -165,31 +169,48 @@ void Dispatch() {
         }
         item = std::move(g.queue.front());
         g.queue.pop_front();
-        if (g.queue.empty())
+        if (g.queue.empty()) {
             g.posted = false;
-        else
+            std::swap(overflow, g.overflow); // the queue has drained: the run of drops ends
+        } else {
             PostDispatch(g); // the next one in a later turn of the event loop
+        }
     }
+    if (overflow > 1)
+        LogDroppedScan(
+            QStringLiteral("%1 imágenes en total mientras la cola estaba llena").arg(overflow));
     // A handler that runs a nested event loop may see the next image delivered inside it;
     // the windows' busy rule refuses it there, as it refuses any image during other work.
     bool ran = false;
     if (!AcceptScans.load() || !FingerScan) {
-        std::lock_guard lock(g.mutex);
-        g.counters.dropped++;
+        {
+            std::lock_guard lock(g.mutex);
+            g.counters.dropped++;
+        }
+        LogDroppedScan(
+            QStringLiteral("la ventana ya no acepta imágenes (scanner %1)").arg(item.id));
         return;
     }
+    QString why;
     try {
         ran = FingerScan->Deliver(item.id, item.width, item.height, item.pixels.data(),
-                                  item.resolution);
+                                  item.resolution, &why);
     } catch (...) {
         ran = true;
         Report(std::current_exception());
     }
-    std::lock_guard lock(g.mutex);
-    if (ran)
-        g.counters.delivered++;
-    else
-        g.counters.dropped++;
+    {
+        std::lock_guard lock(g.mutex);
+        if (ran)
+            g.counters.delivered++;
+        else
+            g.counters.dropped++;
+    }
+    if (!ran) {
+        LogDroppedScan(why);
+        if (FingerScan && FingerScan->Dropped)
+            FingerScan->Dropped(QStringLiteral("Imagen de ScanMan descartada: ") + why);
+    }
 }
 
 // Library thread: copy the image and hand it to the GUI thread. Never throws.
@@ -201,32 +222,62 @@ void ImageCallback(const char* scannerId, int width, int height, const unsigned 
     const bool usable = scannerId && pixels && width > 0 && height > 0 &&
                         width <= FingerScanMaxSide && height <= FingerScanMaxSide &&
                         int64_t(width) * height <= FingerScanMaxPixels;
+    const QString id = QString::fromLocal8Bit(scannerId ? scannerId : "");
+    // A full queue drops every image until it drains; the first drop of such a run is logged
+    // here and the run's count when the queue has drained (Dispatch), so a storm of images
+    // writes two lines, not one per image.
+    auto queueFull = [&g] { return g.queue.size() >= size_t(FingerScanMaxPending); };
+    auto fullLine = [&id] {
+        return QStringLiteral("la cola está llena (%1 imágenes esperan; scanner %2)")
+            .arg(FingerScanMaxPending)
+            .arg(id);
+    };
     {
-        std::lock_guard lock(g.mutex);
+        std::unique_lock lock(g.mutex);
         if (!g.open)
             return;
         g.counters.received++;
-        if (!usable || g.queue.size() >= size_t(FingerScanMaxPending)) {
+        if (!usable) {
             g.counters.dropped++;
+            lock.unlock();
+            LogDroppedScan(QStringLiteral("tamaño %1 x %2 no válido (scanner %3)")
+                               .arg(width)
+                               .arg(height)
+                               .arg(id));
+            return;
+        }
+        if (queueFull()) {
+            g.counters.dropped++;
+            const bool first = g.overflow++ == 0;
+            lock.unlock();
+            if (first)
+                LogDroppedScan(fullLine());
             return;
         }
     }
     try {
-        Pending item{QString::fromLocal8Bit(scannerId), width, height, resolution,
+        Pending item{id, width, height, resolution,
                      std::vector<unsigned char>(pixels, pixels + size_t(width) * size_t(height))};
-        std::lock_guard lock(g.mutex);
+        std::unique_lock lock(g.mutex);
         if (!g.open)
             return;
-        if (g.queue.size() >= size_t(FingerScanMaxPending)) {
+        if (queueFull()) {
             g.counters.dropped++;
+            const bool first = g.overflow++ == 0;
+            lock.unlock();
+            if (first)
+                LogDroppedScan(fullLine());
             return;
         }
         g.queue.push_back(std::move(item));
         if (!g.posted)
             PostDispatch(g);
     } catch (...) {
-        std::lock_guard lock(g.mutex);
-        g.counters.dropped++;
+        {
+            std::lock_guard lock(g.mutex);
+            g.counters.dropped++;
+        }
+        LogDroppedScan(QStringLiteral("sin memoria para la imagen (scanner %1)").arg(id));
     }
 }
 
@@ -284,13 +335,25 @@ int32_t TFingerScan::ResolutionFor(const QString& id, int32_t reported) const {
 }
 
 bool TFingerScan::Deliver(const QString& id, int32_t width, int32_t height,
-                          const unsigned char* pixels, int32_t resolution) {
+                          const unsigned char* pixels, int32_t resolution, QString* why) {
     Resolution = ResolutionFor(id, resolution);
     const double factor = Resolution / 500.0;
     int32_t w4 = 0, h2 = 0;
-    if (!pixels || Resolution <= 0 || width > FingerScanMaxSide || height > FingerScanMaxSide ||
-        int64_t(width) * height > FingerScanMaxPixels || !ScaledSize(width, height, factor, w4, h2))
+    auto refuse = [&](const QString& reason) {
+        if (why)
+            *why = reason + QStringLiteral(" (scanner %1)").arg(id);
         return false;
+    };
+    if (!pixels)
+        return refuse(QStringLiteral("imagen sin píxeles"));
+    if (Resolution <= 0)
+        return refuse(QStringLiteral("resolución %1 no válida").arg(Resolution));
+    if (width > FingerScanMaxSide || height > FingerScanMaxSide ||
+        int64_t(width) * height > FingerScanMaxPixels || !ScaledSize(width, height, factor, w4, h2))
+        return refuse(QStringLiteral("tamaño %1 x %2 a resolución %3 no convertible")
+                          .arg(width)
+                          .arg(height)
+                          .arg(Resolution));
     FImage.SetImage(width, height, pixels);
     QByteArray d1 = FImage.ToDIB();
     if (!BeforeScan)
@@ -415,6 +478,10 @@ void UFingerScanEnd() {
     delete pump; // a wake-up still pending goes with it
     SMRemoveMonitor();
     SMFinalize();
+}
+
+void LogDroppedScan(const QString& why) {
+    platform::LogLine(QStringLiteral("Imagen de ScanMan descartada: ") + why);
 }
 
 void SetFingerScanErrorHook(TFingerScanErrorHook hook) {

@@ -61,11 +61,17 @@ class TFingerScan {
     // id (ignoring case) decides; its text must be a decimal integer, else `reported`.
     int32_t ResolutionFor(const QString& id, int32_t reported) const;
 
+    // Told, on the GUI thread, why an image was dropped before any handler ran (a size or
+    // resolution that cannot be converted, or a window that no longer accepts images). The
+    // drop is in the log already; the listener may show the text to the operator.
+    std::function<void(const QString& why)> Dropped;
+
     // Converts one image and raises the events, on the calling thread. Images with a size
-    // or resolution that cannot be converted are dropped (returns false) before any
-    // handler runs. Errors of the handlers (and the component's own) propagate.
+    // or resolution that cannot be converted are dropped (returns false, and the reason in
+    // `why` when given) before any handler runs. Errors of the handlers (and the
+    // component's own) propagate.
     bool Deliver(const QString& id, int32_t width, int32_t height, const unsigned char* pixels,
-                 int32_t resolution);
+                 int32_t resolution, QString* why = nullptr);
 
     // The component's image buffer.
     const TVFImage& Image() const { return FImage; }
@@ -94,6 +100,10 @@ void UFingerScanEnd();
 // default hook writes the error's text with qWarning. An empty hook restores it.
 using TFingerScanErrorHook = std::function<void(std::exception_ptr)>;
 void SetFingerScanErrorHook(TFingerScanErrorHook hook);
+
+// Writes the log line of a dropped image: "Imagen de ScanMan descartada: " + why. Every drop
+// goes to the log: those the component decides, and those of the listening windows' busy rule.
+void LogDroppedScan(const QString& why);
 
 // Counters since the module start, for diagnostics and tests.
 struct TFingerScanCounters {

@@ -57,7 +57,8 @@ run_tsan() {
     # Only what the labelled tests run (their programs come in through their dependencies).
     cmake --build "$dir" -j2 --target capture_sequences_test beeper_test capture_window_test \
         test_fingerscan test_fingerscan_module test_fingerscan_fprint station_flows_test \
-        yemario_test faults_station_test faults_nfiq_test faults_yemario_test
+        yemario_test faults_station_test faults_nfiq_test faults_yemario_test \
+        faults_set_integrity_test
     rm -rf "$logs" && mkdir -p "$logs"
     # Tests without their own suppression file get the Qt, GLib and flow ones together.
     cat tests/capture/tsan.supp tests/scanman/tsan.supp tests/flows/tsan.supp \

@@ -76,15 +76,10 @@ void TFYemario::TimerStartTimer() {
     const int type = CurrentScannerType();
     if (!IsIntegratedBiometrics(type) || !FIntegratedBiometrics)
         return; // only a ScanMan delivery or the menu ends the program now
-    TFIntegratedBiometrics* capture = FIntegratedBiometrics;
-    capture->m_cboCaptureSeq->setCurrentIndex(type + 1);
-    capture->SetOutputFile(kResultFile);
-    capture->SetFingerName(QStringLiteral("dedo ") + (FArgs.isEmpty() ? QString() : FArgs.first()));
-    platform::CenterOnScreen(capture);
-    capture->OnCaptureDone = [] {};
-    capture->OnCaptureClosed = [this] { CaptureWindowClosed(); };
-    if (!capture->isVisible())
-        capture->show();
+    FIntegratedBiometrics->RequestCapture(
+        type + 1, kResultFile,
+        QStringLiteral("dedo ") + (FArgs.isEmpty() ? QString() : FArgs.first()),
+        TFIntegratedBiometrics::kCentred, [] {}, [this] { CaptureWindowClosed(); });
 }
 
 void TFYemario::miConfigClick() {
@@ -108,8 +103,11 @@ void TFYemario::FingerScanBeforeScan(std::unique_ptr<QIODevice>& stream) {
 
 void TFYemario::FingerScanAfterScan(std::unique_ptr<QIODevice>& stream) {
     std::unique_ptr<QIODevice> owned = std::move(stream); // released on every path
-    if (platform::IsBusy())
-        return; // a hand-off is already under way: this image is dropped
+    if (platform::IsBusy()) {
+        // A hand-off is already under way: this image is dropped.
+        LogDroppedScan(QStringLiteral("ya se está guardando otra huella"));
+        return;
+    }
     platform::BusyCursor busy;
     owned->seek(0);
     QImage source;

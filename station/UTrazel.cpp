@@ -169,6 +169,7 @@ void TFTrazel::BuildLayout() {
         dedo[i]->setObjectName(QStringLiteral("dedo%1").arg(i + 1));
         dedo[i]->setGeometry(kSlotPlaces[i].viewerLeft, kSlotPlaces[i].viewerTop, 100, 100);
         dedo[i]->SetScale(100);
+        scoreBadge[i] = new TSlotBadge(dedo[i], Qt::BottomRightCorner);
         TImageViewer* v = dedo[i];
         connect(v, &TImageViewer::mouseReleased, this, [this, v](Qt::MouseButton) {
             platform::RunReported([this, v] { dedoMouseUp(v); });
@@ -206,6 +207,9 @@ void TFTrazel::BuildLayout() {
         auto* b = new QPushButton(caption, Panel);
         b->setObjectName(name);
         b->setGeometry(left, 8, width, 25);
+        // Pressed by Return and Enter as well as Space while it has the focus, as operators
+        // expect of any button.
+        b->setAutoDefault(true);
         connect(b, &QPushButton::clicked, this, [this, handler] {
             platform::RunReported([this, handler] { (this->*handler)(); });
         });
@@ -256,6 +260,10 @@ void TFTrazel::ShowMessageLine(const QString& text) {
 TImageViewer* TFTrazel::SlotViewer(int n) const {
     return Client->findChild<TImageViewer*>(QStringLiteral("dedo%1").arg(n),
                                             Qt::FindDirectChildrenOnly);
+}
+
+TSlotBadge* TFTrazel::ScoreBadge(int n) const {
+    return n >= 1 && n <= 10 ? scoreBadge[n - 1] : nullptr;
 }
 
 TShape* TFTrazel::SlotFrame(int n) const {

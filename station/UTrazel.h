@@ -4,6 +4,7 @@
 #include "ImageViewer.h"
 #include "Panel.h"
 #include "Resizer.h"
+#include "SlotBadge.h"
 #include "UCrono.h"
 
 #include <QLabel>
@@ -54,6 +55,7 @@ class TFTrazel : public QMainWindow {
 
     TImageViewer* SlotViewer(int n) const; // "dedo" + n, or null
     TShape* SlotFrame(int n) const;        // "rect" + n, or null
+    TSlotBadge* ScoreBadge(int n) const;   // the score mark over slot n's viewer, or null
     TImageViewer* CurrentImage() const { return FCurrentImage; }
     bool Modified() const { return FModified; }
 
@@ -74,11 +76,14 @@ class TFTrazel : public QMainWindow {
     virtual void RequestCapture(int slot);
     virtual void dedoDblClick();
     void ShowQualityLine();
-    void CaptureDone();
+    // After-capture step for the slot the print was taken for.
+    void CaptureDone(int slot);
     void CaptureWindowClosed();
     void LoadSlotImage();
     int AverageQuality() const;
     void ResetQuality();
+    // Shows slot n's score on the slot itself (its mark), as the last scoring left it.
+    void ShowSlotScore(int n);
     void FingerScanBeforeScan(std::unique_ptr<QIODevice>& stream);
     void FingerScanAfterScan(std::unique_ptr<QIODevice>& stream);
     int QualityScore(int n) const { return FQualityScore[n]; }
@@ -86,6 +91,9 @@ class TFTrazel : public QMainWindow {
 
     // Saving, the set and the card.
     void btGrabarClick();
+    // Converts the set and ends the program; false (window open, the error in the message
+    // line, every slot file on disk) when a slot is missing or cannot be converted.
+    bool SaveSet();
     void btPrintClick();
     void btClearClick();
     void btSalirClick();
@@ -101,11 +109,11 @@ class TFTrazel : public QMainWindow {
     void closed();
 
   public:
-
     // Components.
     QWidget* Client;
     std::array<TImageViewer*, 10> dedo{};
     std::array<TShape*, 10> rect{};
+    std::array<TSlotBadge*, 10> scoreBadge{}; // NFIQ score marks, one over each viewer
     TPanel* Panel;
     TPanel* panMsg;
     QLabel* lblMsg;
@@ -144,6 +152,8 @@ class TFTrazel : public QMainWindow {
 
   private:
     void AttachFingerScan();
+    // Gives the keyboard focus to "&Grabar" with its focus mark showing.
+    void FocusGrabar();
     void BuildLayout();
     void BuildMenu();
     void FormCreate(const QStringList& args);

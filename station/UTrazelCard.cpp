@@ -1,5 +1,6 @@
 // The ten-print card: composition and preview.
 #include "CardFile.h"
+#include "Errors.h"
 #include "MessageBox.h"
 #include "Paths.h"
 #include "UInfoWnd.h"
@@ -52,9 +53,13 @@ void TFTrazel::btPrintClick() {
         info->HideInfo();
 
         card->PreviewModal(this);
+    } catch (const platform::StationError& e) {
+        // A card file that cannot be created or written whole is never previewed or printed;
+        // the operator reads why.
+        info.reset();
+        platform::ShowMessage(this, e.Text(), caption);
     } catch (...) {
-        // A template or print that does not load, or a card file that cannot be written, ends
-        // the card without a message.
+        // A template or print that does not load ends the card without a message.
     }
     if (!cardFile.isEmpty())
         QFile::remove(cardFile);

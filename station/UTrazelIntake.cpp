@@ -25,6 +25,11 @@ void TFTrazel::AttachFingerScan() {
         return;
     FingerScan->BeforeScan = [this](std::unique_ptr<QIODevice>& s) { FingerScanBeforeScan(s); };
     FingerScan->AfterScan = [this](std::unique_ptr<QIODevice>& s) { FingerScanAfterScan(s); };
+    // An image the component dropped is in the log; an idle operator also reads why.
+    FingerScan->Dropped = [this](const QString& why) {
+        if (!platform::IsBusy())
+            ShowMessageLine(why);
+    };
 }
 
 void TFTrazel::FormShow() {
@@ -35,10 +40,10 @@ void TFTrazel::FormHide() {
     AcceptScans = false;
 }
 
-void TFTrazel::RequestCapture(int) {
+void TFTrazel::RequestCapture(int slot) {
     if (!FIntegratedBiometrics)
         return;
-    const int n = CurrentSlot();
+    const int n = slot;
     // Keep the capture window away from the row being captured: the right hand is the upper
     // row of slots, so its captures show the window at the bottom of the screen.
     int top = 0;
@@ -49,17 +54,21 @@ void TFTrazel::RequestCapture(int) {
     }
     FIntegratedBiometrics->RequestCapture(
         CurrentScannerType() + 1, SlotFile(n), FingerDisplayName(n), top,
-        [this] { platform::RunReported([this] { CaptureDone(); }); },
+        [this, n] { platform::RunReported([this, n] { CaptureDone(n); }); },
         [this] { CaptureWindowClosed(); });
 }
 
 void TFTrazel::CaptureWindowClosed() {}
 
-void TFTrazel::CaptureDone() {
+void TFTrazel::CaptureDone(int slot) {
+    // The print belongs to the slot it was taken for, whichever slot the operator selected
+    // meanwhile: that slot is loaded and shown, and the advance goes on from it.
+    if (slot != CurrentSlot())
+        SelectSlot(slot);
     LoadSlotImage();
     if (CurrentSlot() >= 10) {
         QCoreApplication::processEvents();
-        btGrabar->setFocus(Qt::OtherFocusReason);
+        FocusGrabar();
     } else if (FConfigTrazel && FConfigTrazel->cbAutoAvance->isChecked()) {
         QCoreApplication::processEvents();
         int key = VK_SPACE;
@@ -80,6 +89,7 @@ void TFTrazel::LoadSlotImage() {
     FQualityStatus[n] = ScoreFingerImage(*FCurrentImage, score);
     FQualityScore[n] = score;
     ShowQualityLine();
+    ShowSlotScore(n);
     FitToViewer(FCurrentImage);
     FModified = true;
 }
@@ -110,13 +120,35 @@ void TFTrazel::ResetQuality() {
     for (int n = 1; n <= 10; ++n) {
         FQualityStatus[n] = -2;
         FQualityScore[n] = 0;
+        ShowSlotScore(n);
     }
+}
+
+void TFTrazel::ShowSlotScore(int n) {
+    TSlotBadge* badge = ScoreBadge(n);
+    if (!badge)
+        return;
+    const SlotScoreMark mark = ScoreMark(FQualityStatus[n], FQualityScore[n]);
+    if (mark.shown)
+        badge->ShowMark(mark.text, mark.background, mark.foreground);
+    else
+        badge->Clear();
+}
+
+void TFTrazel::FocusGrabar() {
+    btGrabar->setFocus(Qt::OtherFocusReason);
+    // Styles draw a button's focus mark once the keyboard has moved the focus; the focus
+    // comes here in place of the operator's Tab.
+    setAttribute(Qt::WA_KeyboardFocusChange);
+    btGrabar->update();
 }
 
 void TFTrazel::FingerScanBeforeScan(std::unique_ptr<QIODevice>& stream) {
     // The busy cursor means the station is working on something else: refuse the delivery.
-    if (platform::IsBusy())
+    if (platform::IsBusy()) {
+        LogDroppedScan(QStringLiteral("la estación está ocupada"));
         platform::SilentAbort();
+    }
     auto buffer = std::make_unique<QBuffer>();
     buffer->open(QIODevice::ReadWrite);
     stream = std::move(buffer);
@@ -124,8 +156,10 @@ void TFTrazel::FingerScanBeforeScan(std::unique_ptr<QIODevice>& stream) {
 
 void TFTrazel::FingerScanAfterScan(std::unique_ptr<QIODevice>& stream) {
     std::unique_ptr<QIODevice> owned = std::move(stream); // released on every path
-    if (platform::IsBusy())
+    if (platform::IsBusy()) {
+        LogDroppedScan(QStringLiteral("la estación está ocupada"));
         return;
+    }
     platform::BusyCursor busy;
     const int n = CurrentSlot();
     const QString file = SlotFile(n);
@@ -144,7 +178,7 @@ void TFTrazel::FingerScanAfterScan(std::unique_ptr<QIODevice>& stream) {
         SaveSlotBitmap(target, file);
     else
         QFile::remove(file);
-    CaptureDone();
+    CaptureDone(n);
 }
 
 void TFTrazel::dedoDblClick() {

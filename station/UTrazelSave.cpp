@@ -11,11 +11,16 @@
 #include <QScopeGuard>
 
 void TFTrazel::btGrabarClick() {
+    SaveSet();
+}
+
+bool TFTrazel::SaveSet() {
     // A capture still waiting for a finger could write a slot's bitmap while the set is being
     // converted (the conversion keeps the event loop turning), after that slot's WSQ file was
-    // made. Ending it first discards its result: the set saved is the set on disk now.
-    if (FIntegratedBiometrics && FIntegratedBiometrics->isVisible())
-        FIntegratedBiometrics->close();
+    // made. The request ends first: a print already written is shown in its slot, a finger
+    // not yet taken is not waited for, and the set saved is the set on disk and on screen.
+    if (FIntegratedBiometrics)
+        FIntegratedBiometrics->FinishRequest();
     bool converted = true;
     {
         platform::BusyCursor busy; // scanner deliveries are dropped meanwhile
@@ -55,9 +60,10 @@ void TFTrazel::btGrabarClick() {
         }
     }
     if (!converted)
-        return;
+        return false;
     ShowMessageLine(edRef->text() + QStringLiteral(" grabada exitosamente! - Total: ") +
                     QString::number(FSetCrono->Elapsed() / 1000) + QStringLiteral(" seg."));
     QCoreApplication::processEvents();
     close();
+    return true;
 }

@@ -1,5 +1,6 @@
 // Amputations, clearing the set, leaving the station, and the hidden test-image loader.
 #include "BusyCursor.h"
+#include "IntegratedBiometrics.h"
 #include "MessageBox.h"
 #include "UTrazel.h"
 
@@ -66,6 +67,10 @@ void TFTrazel::AmputarClick(QObject* sender) {
 }
 
 void TFTrazel::btClearClick() {
+    // A capture still waiting for its finger belongs to the set being thrown away: it ends
+    // first, and a print it took but has not handed over yet is dropped with the set.
+    if (FIntegratedBiometrics)
+        FIntegratedBiometrics->CancelRequest();
     ResetQuality();
     DeleteSlotFiles();
     for (int slot = 1; slot <= 10; ++slot) {
@@ -84,10 +89,15 @@ void TFTrazel::btSalirClick() {
             this, QStringLiteral("La impresiones han sido modificadas. ¿Desea guardarlas?"),
             QStringLiteral("Advertencia"), QMessageBox::Yes | QMessageBox::No,
             QMessageBox::Warning);
-        if (answer == QMessageBox::Yes)
-            btGrabarClick();
-        else
-            DeleteSlotFiles();
+        if (answer == QMessageBox::Yes) {
+            // Only a successful save ends the program (it closes the window itself); a failed
+            // one leaves the window open with its error and every slot file on disk.
+            SaveSet();
+            return;
+        }
+        if (FIntegratedBiometrics)
+            FIntegratedBiometrics->CancelRequest(); // no print may land after the files go
+        DeleteSlotFiles();
     }
     close();
 }

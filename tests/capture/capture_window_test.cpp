@@ -590,8 +590,12 @@ TEST_F(CaptureWindow, RequestWhileVisibleKeepsTheRunningStep) {
         1, wd.File("other.bmp"), "Medio Izquierdo", 0, [this] { events << "done2"; },
         [this] { events << "closed2"; });
     Settle();
-    EXPECT_EQ(w->windowTitle(), "Capturando el Pulgar Derecho");
+    // The running step stays, and the window names the new request's finger at once.
+    EXPECT_EQ(w->windowTitle(), "Capturando el Medio Izquierdo");
     EXPECT_EQ(w->StepIndex(), 0);
+    EXPECT_EQ(w->m_txtStatusMessage->text(),
+              "Por favor coloque el Medio Izquierdo en el scanner...");
+    EXPECT_EQ(w->Guidance(), "Por favor coloque el Medio Izquierdo en el scanner...");
     // The operator starts again; the good result goes to the new request.
     w->m_btnCaptureStop->click();
     w->m_btnCaptureStart->click();

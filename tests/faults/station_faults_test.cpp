@@ -429,7 +429,8 @@ TEST_F(StationFaults, FullDiskDuringACaptureKeepsTheEarlierPrint) {
     }
     EXPECT_TRUE(CaptureShown());
     EXPECT_EQ(Capture()->StepIndex(), 0);
-    EXPECT_EQ(Capture()->m_txtStatusMessage->text(), "Failed to execute IBSU_SaveBitmapImage()");
+    EXPECT_EQ(Capture()->m_txtStatusMessage->text(), "No se pudo escribir el archivo dedo1.bmp");
+    EXPECT_EQ(Capture()->Guidance(), "No se pudo escribir el archivo dedo1.bmp");
     EXPECT_EQ(SetFiles(), before);
     EXPECT_EQ(Line(), line);
     EXPECT_TRUE(messages.Requests.empty());
@@ -542,7 +543,9 @@ TEST_F(StationFaults, UnusableDeliveriesLeaveTheSlotAsItWas) {
     EXPECT_EQ(SetFiles(), before);
     EXPECT_EQ(w->CurrentSlot(), 1);
     EXPECT_EQ(w->SlotViewer(1)->ImageWidth(), shownWidth);
-    EXPECT_EQ(Line(), line);
+    // The idle station says why the last image was dropped.
+    EXPECT_TRUE(Line().startsWith("Imagen de ScanMan descartada: tamaño 200 x 250 a resolución 1"))
+        << Line().toStdString() << " (was: " << line.toStdString() << ")";
     EXPECT_TRUE(messages.Requests.empty());
 
     Deliver(Picture(220, 260, 3), 220, 260);

@@ -81,6 +81,7 @@ TEST_F(YemarioFaults, IbCaptureOnAFullDisk) {
     Settings(kScannerIBFlat);
     QStringList filesAfterFailure;
     QString status;
+    QString guidance;
     bool captureOpen = false;
     const int rc = Run([&] {
         TFIntegratedBiometrics* capture = FIntegratedBiometrics;
@@ -97,6 +98,7 @@ TEST_F(YemarioFaults, IbCaptureOnAFullDisk) {
         }
         filesAfterFailure = Files();
         status = capture->m_txtStatusMessage->text();
+        guidance = capture->Guidance();
         captureOpen = capture->isVisible();
 
         IBSIM_LiftFinger(1);
@@ -110,7 +112,8 @@ TEST_F(YemarioFaults, IbCaptureOnAFullDisk) {
     });
     EXPECT_EQ(rc, 0);
     EXPECT_EQ(filesAfterFailure, QStringList());
-    EXPECT_EQ(status, "Failed to execute IBSU_SaveBitmapImage()");
+    EXPECT_EQ(status, "No se pudo escribir el archivo huella.bmp");
+    EXPECT_EQ(guidance, "No se pudo escribir el archivo huella.bmp") << "never \"captura exitosa\"";
     EXPECT_TRUE(captureOpen);
     EXPECT_TRUE(messages.Requests.empty());
     EXPECT_EQ(Files(), QStringList{"huella.bmp"});

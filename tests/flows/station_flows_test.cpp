@@ -119,6 +119,13 @@ TEST_F(StationFlows, WholeSetOnTheIbRoadWithAutomaticAdvance) {
     EXPECT_EQ(w->CurrentSlot(), 10);
     EXPECT_TRUE(Line().startsWith("NFIQ Meñique Izquierdo: ")) << Line().toStdString();
     EXPECT_TRUE(w->Modified());
+
+    // Return on the focused "&Grabar" saves the set and ends the program.
+    QTest::keyClick(w->focusWidget(), Qt::Key_Return);
+    EXPECT_FALSE(w->isVisible());
+    EXPECT_TRUE(Line().contains(" grabada exitosamente! - Total: ")) << Line().toStdString();
+    for (int n = 1; n <= 10; ++n)
+        EXPECT_TRUE(QFile::exists(QStringLiteral("dedo%1.wsq").arg(n))) << n;
 }
 
 TEST_F(StationFlows, WithoutAutomaticAdvanceSpaceMovesOnAndEnterCapturesAgain) {
@@ -299,10 +306,10 @@ TEST_F(StationFlows, LeavingWithYesSavesAndMenuSalirKeepsFiles) {
         w->btSalirClick();
         EXPECT_EQ(boxes.Requests.size(), 1u);
     }
+    // The save failed: the station stays open with its error.
     EXPECT_EQ(Line(), "Error: falta el Pulgar Derecho!");
-    EXPECT_FALSE(w->isVisible());
+    EXPECT_TRUE(w->isVisible());
 
-    w->show();
     WritePrint("dedo1.bmp", 1);
     w->miSalirClick();
     EXPECT_FALSE(w->isVisible());

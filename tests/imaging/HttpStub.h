@@ -28,6 +28,11 @@ class HttpStub {
         Answer(200, body, "application/octet-stream");
         FAnswer.chop(body.size() - sent);
     }
+    // Like AnswerCutShort, but the connection then stays open, as from a slow server.
+    void AnswerAndHold(const QByteArray& body, int sent) {
+        AnswerCutShort(body, sent);
+        FHold = true;
+    }
 
     QList<QByteArray> Requests; // each request's head
 
@@ -43,7 +48,8 @@ class HttpStub {
                 QObject::disconnect(s, &QTcpSocket::readyRead, nullptr, nullptr);
                 s->write(FAnswer);
                 s->flush();
-                s->disconnectFromHost();
+                if (!FHold)
+                    s->disconnectFromHost();
             });
             QObject::connect(s, &QTcpSocket::disconnected, s, [s, head] {
                 delete head;
@@ -54,4 +60,5 @@ class HttpStub {
 
     QTcpServer FServer;
     QByteArray FAnswer;
+    bool FHold = false;
 };

@@ -2,8 +2,10 @@
 #include "HttpStub.h"
 #include "TestSupport.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QFile>
+#include <QTimer>
 
 namespace {
 
@@ -83,13 +85,13 @@ TEST_F(Download, ChecksumAndContentCheckDecideBeforeTheFileAppears) {
     platform::DownloadOptions options;
     options.expectedSha256 =
         QCryptographicHash::hash(body, QCryptographicHash::Sha256).toHex().toUpper();
-    QByteArray seenHead;
-    options.accept = [&](const QByteArray& head) {
-        seenHead = head;
+    QByteArray seenBody;
+    options.accept = [&](const QByteArray& whole) {
+        seenBody = whole;
         return true;
     };
     ASSERT_TRUE(platform::DownloadFile(Url(server), "ok.so", options));
-    EXPECT_EQ(seenHead, body);
+    EXPECT_EQ(seenBody, body);
     EXPECT_EQ(ReadAll("ok.so"), body);
 
     options.accept = [](const QByteArray&) { return false; };
@@ -111,4 +113,23 @@ TEST_F(Download, UnreachableServerOrBadTarget) {
     server.Answer(200, "body");
     EXPECT_FALSE(platform::DownloadFile(Url(server), "no/such/folder/lib.so"));
     EXPECT_EQ(QDir(wd.Path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+}
+
+// The program quits while the body is still arriving: the quit ends every event loop, the
+// fetch's too. What has arrived so far must not pass for the file.
+TEST_F(Download, QuitDuringTheFetchAbandonsIt) {
+    ScopedWorkingDir wd;
+    HttpStub server;
+    const QByteArray body = "\x7f"
+                            "ELF" +
+                            QByteArray(100000, 'x');
+    server.AnswerAndHold(body, 5000);
+    QTimer::singleShot(300, [] { QCoreApplication::exit(0); });
+    EXPECT_EQ(platform::Download(Url(server), "lib.so"), platform::DownloadResult::Abandoned);
+    EXPECT_EQ(QDir(wd.Path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+
+    // The quit leaves the thread refusing nested event loops until the application's own loop
+    // has run; run it once so that the tests after this one start afresh.
+    QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
+    QCoreApplication::exec();
 }

@@ -1,6 +1,7 @@
 #include "FakeViewer.h"
 #include "GBNFIQ.h"
 #include "NFIQUtil.h"
+#include "Paths.h"
 #include "TestSupport.h"
 
 #include <QFile>
@@ -16,7 +17,11 @@ TEST(NfiqReal, ScoringMatchesADirectCallOnEveryFixturePrint) {
     const QString real = QStringLiteral(STATION_BIN_DIR "/libGBNFIQ.so");
     if (!QFile::exists(real))
         GTEST_SKIP() << "libGBNFIQ.so is not part of this build";
-    ScopedWorkingDir wd;
+    ScopedWorkingDir wd; // stands for the program folder, where libraries are loaded from
+    platform::SetProgramFolderForTesting(wd.Path());
+    struct Restore {
+        ~Restore() { platform::SetProgramFolderForTesting(QString()); }
+    } restore;
     ASSERT_TRUE(QFile::copy(real, "libGBNFIQ.so"));
     LoadNfiqLibrary();
     ASSERT_TRUE(NfiqLibraryLoaded());

@@ -3,6 +3,7 @@
 #include "HttpStub.h"
 #include "NFIQUtil.h"
 #include "Errors.h"
+#include "Paths.h"
 #include "TestSupport.h"
 
 #include <QFile>
@@ -14,6 +15,15 @@ QByteArray ReadAll(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
+
+// The scratch folder stands for the program folder, where the library is fetched to and
+// loaded from.
+struct ScopedProgramFolder {
+    explicit ScopedProgramFolder(const QString& folder) {
+        platform::SetProgramFolderForTesting(folder);
+    }
+    ~ScopedProgramFolder() { platform::SetProgramFolderForTesting(QString()); }
+};
 
 QStringList Files(const ScopedWorkingDir& wd) {
     return QDir(wd.Path()).entryList(QDir::Files | QDir::Hidden);
@@ -66,6 +76,7 @@ TEST(NfiqFetch, FromMissingLibraryToScoring) {
     for (const char* v : {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"})
         qunsetenv(v);
     ScopedWorkingDir wd;
+    const ScopedProgramFolder program(wd.Path());
     HttpStub server;
     qputenv("STATION_NFIQ_HOST", server.Host().toUtf8());
     const QString address = QStringLiteral("http://%1/GBNFIQ.dll").arg(server.Host());
@@ -167,7 +178,7 @@ TEST(NfiqFetch, FromMissingLibraryToScoring) {
         ASSERT_FALSE(NfiqLibraryLoaded());
     }
 
-    // The real thing: fetched into the working folder, loaded, and the image scored.
+    // The real thing: fetched into the program folder, loaded, and the image scored.
     server.Answer(200, good, "application/octet-stream");
     MessageRecorder messages;
     FakeViewer v;

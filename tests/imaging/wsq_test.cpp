@@ -1,4 +1,5 @@
 #include "Errors.h"
+#include "Paths.h"
 #include "TestSupport.h"
 #include "WSQPACK.h"
 #include "WsqConvert.h"
@@ -171,7 +172,11 @@ TEST(ConvertToWsq, RealConverter) {
 
 // The binding lives as long as the process, so its states are visited in order here.
 TEST(WsqLibraryBinding, AbsentThenMissingEntryPointThenLoaded) {
-    ScopedWorkingDir wd;
+    ScopedWorkingDir wd; // stands for the program folder, where libraries are loaded from
+    platform::SetProgramFolderForTesting(wd.Path());
+    struct Restore {
+        ~Restore() { platform::SetProgramFolderForTesting(QString()); }
+    } restore;
     LoadWsqLibrary(); // nothing to find: silent
     EXPECT_FALSE(WsqLibraryLoaded());
 

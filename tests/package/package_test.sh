@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
-# Usage: package_test.sh BUILD_DIR
+# Usage: package_test.sh BUILD_DIR PLANTED_LIBRARY
 # Packs BUILD_DIR with CPack, unpacks the .deb into a scratch root (no root rights needed) and
 # checks that the installed station works for a user: Yemario writes "huella.bmp" into the
 # caller's folder, TrazelIB captures into the per-user data folder, and nothing is written into
-# the program folder.
+# the program folder. Every program and library searches only its own folder for libraries:
+# copies of PLANTED_LIBRARY in the caller's folder, named like the libraries the programs
+# load, are never loaded.
 set -euo pipefail
 build=$(cd "$1" && pwd)
+planted=$2
 scratch=$(mktemp -d)
 trap 'kill "${station_pid:-}" 2>/dev/null || true; rm -rf "$scratch"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
@@ -37,6 +40,15 @@ else
     echo "desktop-file-validate absent: desktop entries not validated"
 fi
 
+# Every program and library, installed or in the build tree, searches exactly its own folder:
+# no build folder, and no empty entry, which the loader would take for the working folder.
+for f in "$prog"/* "$build"/bin/*; do
+    [[ -f $f && $(head -c 4 "$f") == $'\x7fELF' ]] || continue
+    path=$(readelf -d "$f" | sed -n 's/.*(R[UN]*PATH).*\[\(.*\)\]$/\1/p')
+    [[ -z $path || $path == '$ORIGIN' ]] || fail "$f searches [$path] for libraries"
+done
+echo "library search: \$ORIGIN only"
+
 # The command of a desktop entry (its Exec line without field codes).
 exec_of() { sed -n 's/^Exec=//p' "$root/usr/share/applications/$1" | sed 's/ %[a-zA-Z]//g'; }
 
@@ -50,6 +62,11 @@ for v in ASAN_OPTIONS UBSAN_OPTIONS LSAN_OPTIONS TSAN_OPTIONS; do
     [[ -n ${!v:-} ]] && run_env+=("$v=${!v}")
 done
 data=$home/.local/share/TrazelIB
+
+# The planted copies: the libraries loaded by name and every library the programs need.
+plants=(libGBNFIQ.so libWSQPACK.so)
+plants+=($(readelf -d "$prog/TrazelIB" "$prog/Yemario" | sed -n 's/.*(NEEDED).*\[\(.*\)\]$/\1/p' | sort -u))
+for p in "${plants[@]}"; do cp "$planted" "$scratch/caller/$p"; done
 
 # Yemario with the simulated scanner captures one finger and ends with code 0.
 (cd "$scratch/caller" && "${run_env[@]}" timeout 300 $(exec_of yemario.desktop)) ||
@@ -76,5 +93,7 @@ echo "TrazelIB: dedo1.bmp captured into the data folder"
 
 written=$(find "$prog" -newer "$scratch/unpacked")
 [[ -z $written ]] || fail "files written into the program folder: $written"
+[[ -e $scratch/caller/planted-loaded ]] && fail "a library planted in the caller's folder was loaded"
+for p in "${plants[@]}"; do rm "$scratch/caller/$p"; done
 ls "$scratch/caller" | grep -qv '^huella.bmp$' && fail "TrazelIB wrote into the caller's folder"
 echo "PASS"

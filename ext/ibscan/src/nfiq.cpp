@@ -1,6 +1,7 @@
 #include "nfiq.h"
 
 #include "IBScanUltimateApi.h"
+#include "sharedobj.h"
 
 #include <dlfcn.h>
 #include <mutex>
@@ -43,11 +44,13 @@ std::string ownFolder() {
 }
 
 // Tried again on every call until it loads: the station may fetch the library while it
-// runs.
+// runs. Only full paths are tried (the program's folder, then this library's own), never the
+// loader's search, and only a whole shared object: one cut short would kill the process with
+// SIGBUS once mapped.
 void loadLocked() {
     if (gHandle)
         return;
-    std::string candidates[3];
+    std::string candidates[2];
     int n = 0;
     if (!gOverride.empty()) {
         candidates[n++] = gOverride;
@@ -58,10 +61,10 @@ void loadLocked() {
             candidates[n++] = prog + kLibraryName;
         if (!own.empty() && own != prog)
             candidates[n++] = own + kLibraryName;
-        candidates[n++] = kLibraryName;
     }
     for (int i = 0; i < n && !gHandle; ++i)
-        gHandle = dlopen(candidates[i].c_str(), RTLD_LAZY | RTLD_LOCAL);
+        if (so_check_file(candidates[i].c_str()) == SO_OK)
+            gHandle = dlopen(candidates[i].c_str(), RTLD_LAZY | RTLD_LOCAL);
     if (!gHandle)
         return;
     gQuality = reinterpret_cast<QualityFn>(dlsym(gHandle, "GBNFIQ_GetImageQuality"));
