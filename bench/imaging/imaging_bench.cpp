@@ -8,6 +8,7 @@
 #include "NFIQUtil.h"
 #include "WsqConvert.h"
 #include "dibutils.h"
+#include "greyio.h"
 #include "wsq.h"
 
 #include <benchmark/benchmark.h>
@@ -17,6 +18,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -65,9 +67,9 @@ void BM_EncodeInProcess(benchmark::State& state) {
     const double t0 = WallSeconds();
     for (auto _ : state) {
         const QByteArray data = ReadAll(bmp);
-        wsq_bmp image;
-        if (wsq_bmp_read(reinterpret_cast<const uint8_t*>(data.constData()),
-                         static_cast<size_t>(data.size()), &image) != 0) {
+        greyio_image image;
+        if (greyio_bmp_decode(reinterpret_cast<const uint8_t*>(data.constData()),
+                              static_cast<size_t>(data.size()), &image) != 0) {
             state.SkipWithError("the print cannot be read");
             return;
         }
@@ -75,7 +77,7 @@ void BM_EncodeInProcess(benchmark::State& state) {
         size_t len = 0;
         const int rc = wsq_encode(image.pixels, image.width, image.height, image.width, 500,
                                   WSQ_BITRATE_DEFAULT, nullptr, &out, &len);
-        wsq_free(image.pixels);
+        std::free(image.pixels);
         if (rc != 0) {
             state.SkipWithError("encode failed");
             return;

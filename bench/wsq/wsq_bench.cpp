@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "greyio.h"
 #include "wsq_test_util.h"
 
 using namespace wsqtest;
@@ -33,11 +34,11 @@ const std::vector<Print>& prints() {
                 if (e.path().extension() != ".bmp")
                     continue;
                 Print p{e.path().filename().string(), {}, read_file(e.path()), {}};
-                wsq_bmp b;
-                if (wsq_bmp_read(p.bmp.data(), p.bmp.size(), &b) != WSQ_OK)
+                greyio_image b;
+                if (greyio_bmp_decode(p.bmp.data(), p.bmp.size(), &b) != GREYIO_OK)
                     continue;
                 p.im = {b.width, b.height, Bytes(b.pixels, b.pixels + size_t(b.width) * b.height)};
-                wsq_free(b.pixels);
+                std::free(b.pixels);
                 v.push_back(std::move(p));
             }
         }
@@ -46,9 +47,9 @@ const std::vector<Print>& prints() {
                 Print p{"synthetic", ridges(500, 500), {}, {}};
                 uint8_t* out;
                 size_t n;
-                wsq_bmp_write(p.im.px.data(), 500, 500, 500, &out, &n);
+                greyio_bmp_encode(p.im.px.data(), 500, 500, 500, &out, &n);
                 p.bmp.assign(out, out + n);
-                wsq_free(out);
+                std::free(out);
                 v.push_back(std::move(p));
             }
         }

@@ -3,14 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <functional>
 #include <set>
 
+#include "RunProgram.h"
 #include "WSQPACK.h"
+#include "greyio.h"
 #include "wsq_test_util.h"
 
 using namespace wsqtest;
@@ -20,59 +19,10 @@ namespace {
 
 const fs::path kBin = STATION_BIN_DIR;
 
-struct Outcome {
-    int status = -1;
-    std::string out, err;
-};
+using testrun::Outcome;
+using testrun::run;
 
-std::string drain(int fd) {
-    std::string s;
-    char buf[4096];
-    ssize_t n;
-    while ((n = read(fd, buf, sizeof buf)) > 0)
-        s.append(buf, size_t(n));
-    close(fd);
-    return s;
-}
-
-// Runs a program with `dir` as working directory, as the station runs its converter.
-Outcome run(const fs::path& program, std::vector<std::string> args, const fs::path& dir) {
-    int out[2], err[2];
-    if (pipe(out) != 0 || pipe(err) != 0)
-        return {};
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(out[1], 1);
-        dup2(err[1], 2);
-        close(out[0]);
-        close(err[0]);
-        if (chdir(dir.c_str()) != 0)
-            _exit(127);
-        std::vector<char*> argv{const_cast<char*>(program.c_str())};
-        for (auto& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execv(program.c_str(), argv.data());
-        _exit(127);
-    }
-    close(out[1]);
-    close(err[1]);
-    Outcome r;
-    r.out = drain(out[0]);
-    r.err = drain(err[0]);
-    int st = 0;
-    waitpid(pid, &st, 0);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return r;
-}
-
-struct ScratchDir {
-    fs::path path;
-    ScratchDir() {
-        std::string t = (fs::temp_directory_path() / "wsq-tools-XXXXXX").string();
-        path = mkdtemp(t.data());
-    }
-    ~ScratchDir() { fs::remove_all(path); }
+struct ScratchDir : testrun::ScratchDir {
     std::set<std::string> names() const {
         std::set<std::string> s;
         for (auto& e : fs::directory_iterator(path))
@@ -84,9 +34,9 @@ struct ScratchDir {
 Bytes bmp_of(const Image& im, int ppi = 0) {
     uint8_t* out = nullptr;
     size_t n = 0;
-    EXPECT_EQ(wsq_bmp_write(im.px.data(), im.width, im.height, ppi, &out, &n), WSQ_OK);
+    EXPECT_EQ(greyio_bmp_encode(im.px.data(), im.width, im.height, ppi, &out, &n), GREYIO_OK);
     Bytes b(out, out + n);
-    wsq_free(out);
+    free(out);
     return b;
 }
 
@@ -177,18 +127,18 @@ TEST(WsqTool, EncodeInfoDecode) {
     r = run(kBin / "wsqtool", {"decode", "out.wsq", "back.bmp"}, d.path);
     ASSERT_EQ(r.status, 0) << r.err;
     const Bytes back = read_file(d.path / "back.bmp");
-    wsq_bmp b;
-    ASSERT_EQ(wsq_bmp_read(back.data(), back.size(), &b), WSQ_OK);
+    greyio_image b;
+    ASSERT_EQ(greyio_bmp_decode(back.data(), back.size(), &b), GREYIO_OK);
     EXPECT_EQ(b.ppi, 1000);
     EXPECT_GT(psnr(im.px, Bytes(b.pixels, b.pixels + im.px.size())), 35.0);
-    wsq_free(b.pixels);
+    free(b.pixels);
 
     struct Bad {
         std::vector<std::string> args;
         int status;
     };
-    const Bad bad[] = {{{"encode", "-r", "zero", "in.bmp", "x.wsq"}, 1},
-                       {{"encode", "-r", "9", "in.bmp", "x.wsq"}, 1},
+    const Bad bad[] = {{{"encode", "-r", "zero", "in.bmp", "x.wsq"}, 2},
+                       {{"encode", "-r", "9", "in.bmp", "x.wsq"}, 2},
                        {{"decode", "in.bmp", "x.bmp"}, 1},
                        {{"info", "in.bmp"}, 1},
                        {{"frobnicate"}, 2},

@@ -1,4 +1,4 @@
-/* WSQ grey-scale fingerprint image codec and a small 8-bit BMP reader/writer.
+/* WSQ grey-scale fingerprint image codec.
  *
  * All functions return WSQ_OK (0) on success or a negative WSQ_E* code; wsq_strerror()
  * turns a code into one line of English text. Buffers handed out by the library are
@@ -31,9 +31,6 @@ enum wsq_error {
     WSQ_ECOUNT = -12,       /* coefficient count does not match the image geometry */
     WSQ_EUNSUPPORTED = -13, /* valid WSQ feature this codec does not implement */
     WSQ_ERANGE = -14,       /* value cannot be represented in the stream */
-    WSQ_EBMP = -20,         /* not a BMP file */
-    WSQ_EBMPFORMAT = -21,   /* BMP is not 8-bit uncompressed with a grey palette */
-    WSQ_EBMPSIZE = -22,     /* BMP dimensions are zero, negative or too large */
 };
 
 /* One line of text for a result code; never NULL. */
@@ -85,25 +82,6 @@ typedef struct wsq_info {
 } wsq_info;
 
 int wsq_read_info(const uint8_t* data, size_t len, wsq_info* info);
-
-/* 8-bit grey BMP. The reader accepts BITMAPINFOHEADER (or a larger V4/V5 header), 8 bits
- * per pixel, no compression, bottom-up or top-down rows, a colour table of up to 256
- * entries that are all grey (red = green = blue); the pixels are mapped through the table,
- * so the returned image holds grey levels. A non-grey table, another depth, compression,
- * truncated pixel data or absurd sizes are refused. */
-typedef struct wsq_bmp {
-    uint8_t* pixels; /* rows top first, width bytes each, malloc'd */
-    uint32_t width;
-    uint32_t height;
-    int ppi; /* from the horizontal resolution field, 0 when unset */
-} wsq_bmp;
-
-int wsq_bmp_read(const uint8_t* data, size_t len, wsq_bmp* bmp);
-
-/* Writes the classic layout: 14-byte file header, 40-byte info header, 256 grey palette
- * entries, pixels at offset 1078, rows bottom-up padded to 4 bytes. */
-int wsq_bmp_write(const uint8_t* pixels, uint32_t width, uint32_t height, int ppi, uint8_t** out,
-                  size_t* out_len);
 
 void wsq_free(void* p);
 

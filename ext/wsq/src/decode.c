@@ -33,6 +33,7 @@ typedef struct decoder {
 
     wsq_geometry geo;
     float* plane;
+    size_t work_bytes; /* of the allocation that holds the plane */
     band_cursor bands[WSQ_CODED_SUBBANDS];
     int band_of[WSQ_CODED_SUBBANDS];
     int nbands, cur_band;
@@ -248,7 +249,10 @@ static int read_sof(decoder* d, const wsq_decode_limits* lim) {
 static int start_coefficients(decoder* d) {
     if (!d->have_dtt || !d->have_dqt || !d->have_sof)
         return WSQ_ENOTABLE;
-    d->plane = calloc((size_t)d->width * d->height, sizeof(float));
+    /* The plane (zeroed: subbands not transmitted stay zero), then the inverse
+     * transform's scratch, in one allocation. */
+    d->work_bytes = 2 * (size_t)d->width * d->height * sizeof(float);
+    d->plane = wsq_big_alloc(d->work_bytes);
     if (!d->plane)
         return WSQ_ENOMEM;
     d->nbands = 0;
@@ -476,7 +480,7 @@ static decoder* decoder_new(const uint8_t* data, size_t len) {
 }
 
 static void decoder_free(decoder* d) {
-    free(d->plane);
+    wsq_big_free(d->plane, d->work_bytes);
     free(d->unstuffed);
     free(d);
 }
@@ -517,7 +521,7 @@ int wsq_decode(const uint8_t* data, size_t len, const wsq_decode_limits* limits,
     }
     if (rc == WSQ_OK) {
         dequantise(d);
-        rc = wsq_inverse(d->plane, &d->geo, &d->filters);
+        rc = wsq_inverse(d->plane, d->plane + npix, &d->geo, &d->filters);
     }
     if (rc == WSQ_OK) {
         float r = (float)d->scale, m = (float)d->mean + 0.5f;

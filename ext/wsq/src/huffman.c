@@ -8,6 +8,29 @@
 #define NSYM 257 /* 256 byte values plus one reserved symbol */
 #define MAXLEN 300
 
+/* Heap order of the code-size procedure: a before b when a is less frequent, or equally
+ * frequent and the larger symbol. */
+static int before(const uint64_t* freq, int a, int b) {
+    return freq[a] < freq[b] || (freq[a] == freq[b] && a > b);
+}
+
+static int heap_pop(int* heap, int* n, const uint64_t* freq) {
+    int top = heap[0], last = heap[--*n], k = 0;
+    for (;;) {
+        int c = 2 * k + 1;
+        if (c >= *n)
+            break;
+        if (c + 1 < *n && before(freq, heap[c + 1], heap[c]))
+            ++c;
+        if (!before(freq, heap[c], last))
+            break;
+        heap[k] = heap[c];
+        k = c;
+    }
+    heap[k] = last;
+    return top;
+}
+
 int wsq_huff_make_table(const uint32_t freq_in[256], uint8_t bits[17], uint8_t values[256]) {
     uint64_t freq[NSYM];
     int codesize[NSYM];
@@ -25,36 +48,27 @@ int wsq_huff_make_table(const uint32_t freq_in[256], uint8_t bits[17], uint8_t v
         codesize[i] = 0;
         others[i] = -1;
     }
-    /* Entries still in play, in increasing symbol order (the tie rule depends on it). */
-    int live[NSYM], nlive = 0;
+    /* Entries still in play as a binary min-heap: least frequency first and, among equal
+     * frequencies, the larger symbol first (the tie rule of the procedure). */
+    int heap[NSYM], nheap = 0;
     for (int i = 0; i < NSYM; ++i) {
-        if (freq[i])
-            live[nlive++] = i;
+        if (!freq[i])
+            continue;
+        int k = nheap++;
+        for (; k > 0 && before(freq, i, heap[(k - 1) / 2]); k = (k - 1) / 2)
+            heap[k] = heap[(k - 1) / 2];
+        heap[k] = i;
     }
-    for (;;) {
-        /* The two least frequent entries; among equals the larger symbol is "less". */
-        int c1 = -1, c2 = -1, p2 = -1;
-        uint64_t v = UINT64_MAX;
-        for (int j = 0; j < nlive; ++j) {
-            if (freq[live[j]] <= v) {
-                v = freq[live[j]];
-                c1 = live[j];
-            }
-        }
-        v = UINT64_MAX;
-        for (int j = 0; j < nlive; ++j) {
-            if (freq[live[j]] <= v && live[j] != c1) {
-                v = freq[live[j]];
-                c2 = live[j];
-                p2 = j;
-            }
-        }
-        if (c2 < 0)
-            break;
+    while (nheap > 1) {
+        /* The two least frequent entries: c1 takes c2's frequency and c2 leaves. */
+        int c1 = heap_pop(heap, &nheap, freq);
+        int c2 = heap_pop(heap, &nheap, freq);
         freq[c1] += freq[c2];
         freq[c2] = 0;
-        memmove(live + p2, live + p2 + 1, (size_t)(nlive - p2 - 1) * sizeof live[0]);
-        --nlive;
+        int k = nheap++;
+        for (; k > 0 && before(freq, c1, heap[(k - 1) / 2]); k = (k - 1) / 2)
+            heap[k] = heap[(k - 1) / 2];
+        heap[k] = c1;
         codesize[c1]++;
         while (others[c1] >= 0) {
             c1 = others[c1];
@@ -132,33 +146,25 @@ int wsq_huff_dec_build(wsq_huff_dec* t) {
     return WSQ_OK;
 }
 
-static int scale(double v, double limit, uint8_t* e, uint64_t* m) {
-    if (!(v >= 0.0) || !(v < limit) || !isfinite(v))
+/* Scaled 16-bit value as the reference encoder writes it: the value is multiplied by ten,
+ * in single precision, until it reaches the limit; the exponent is one less than the
+ * number of multiplications and the mantissa the rounded tenth of the last product. */
+int wsq_scale16(float v, uint8_t* e, uint16_t* m) {
+    *e = 0;
+    *m = 0;
+    if (!(v >= 0.0f) || !(v < 65535.0f))
         return WSQ_ERANGE;
-    if (v == 0.0) {
-        *e = 0;
-        *m = 0;
+    if (v == 0.0f)
         return WSQ_OK;
-    }
     int count = 0;
-    double t = v;
-    while (t < limit) {
-        t *= 10.0;
-        if (++count > 255)
+    float t = v;
+    while (t < 65535.0f) {
+        t *= 10.0f;
+        if (++count > 256)
             return WSQ_ERANGE;
     }
-    int ex = count - 1;
-    double r = floor(v * pow(10.0, ex) + 0.5);
-    if (r > limit)
-        r = limit;
-    *e = (uint8_t)ex;
-    *m = (uint64_t)r;
+    double r = floor((double)t / 10.0 + 0.5);
+    *e = (uint8_t)(count - 1);
+    *m = (uint16_t)(r < 65535.0 ? r : 65535.0);
     return WSQ_OK;
-}
-
-int wsq_scale16(double v, uint8_t* e, uint16_t* m) {
-    uint64_t x = 0;
-    int rc = scale(v, 65535.0, e, &x);
-    *m = (uint16_t)x;
-    return rc;
 }

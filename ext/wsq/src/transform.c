@@ -82,47 +82,27 @@ static int filter_pad(const wsq_filters* f) {
     return (f->nlo > f->nhi ? f->nlo : f->nhi) - 1;
 }
 
-/* One line of analysis: e holds the extended input, out receives n values. */
+/* One line of analysis: e holds the extended input, out receives n values. Each output is
+ * summed in single precision from its leftmost tap to its rightmost, the order of the
+ * reference encoder, so that coefficients (and the bin widths derived from them) agree
+ * with it to the bit. */
 static void analyse_line(const float* e, long n, int inv, const wsq_filters* f, float* out) {
     long nl = (n + 1) / 2, nh = n / 2;
     float* lo = out + (inv ? nh : 0);
     float* hi = out + (inv ? 0 : nl);
-    if (f->nlo == 5 && f->nhi == 4) {
-        /* The 9/7 pair with its taps in registers; same summation order as below. */
-        const float l0 = f->lo[0], l1 = f->lo[1], l2 = f->lo[2], l3 = f->lo[3], l4 = f->lo[4];
-        const float h0 = f->hi[0], h1 = f->hi[1], h2 = f->hi[2], h3 = f->hi[3];
-        for (long i = 0; i < nl; ++i) {
-            const float* c = e + 2 * i;
-            float s = l0 * c[0];
-            s += l1 * (c[-1] + c[1]);
-            s += l2 * (c[-2] + c[2]);
-            s += l3 * (c[-3] + c[3]);
-            s += l4 * (c[-4] + c[4]);
-            lo[i] = s;
+    for (int band = 0; band < 2; ++band) {
+        const float* taps = band == 0 ? f->lo : f->hi;
+        const int nt = band == 0 ? f->nlo : f->nhi;
+        float* dst = band == 0 ? lo : hi;
+        for (long i = 0; i < (band == 0 ? nl : nh); ++i) {
+            const float* c = e + 2 * i + band;
+            float s = taps[nt - 1] * c[-(nt - 1)];
+            for (int k = nt - 2; k >= 0; --k)
+                s += taps[k] * c[-k];
+            for (int k = 1; k < nt; ++k)
+                s += taps[k] * c[k];
+            dst[i] = s;
         }
-        for (long i = 0; i < nh; ++i) {
-            const float* c = e + 2 * i + 1;
-            float s = h0 * c[0];
-            s += h1 * (c[-1] + c[1]);
-            s += h2 * (c[-2] + c[2]);
-            s += h3 * (c[-3] + c[3]);
-            hi[i] = s;
-        }
-        return;
-    }
-    for (long i = 0; i < nl; ++i) {
-        const float* c = e + 2 * i;
-        float s = f->lo[0] * c[0];
-        for (int k = 1; k < f->nlo; ++k)
-            s += f->lo[k] * (c[-k] + c[k]);
-        lo[i] = s;
-    }
-    for (long i = 0; i < nh; ++i) {
-        const float* c = e + 2 * i + 1;
-        float s = f->hi[0] * c[0];
-        for (int k = 1; k < f->nhi; ++k)
-            s += f->hi[k] * (c[-k] + c[k]);
-        hi[i] = s;
     }
 }
 
@@ -147,20 +127,25 @@ static void synthesis_weights(const wsq_filters* f, int pad, float w[2][2 * 16 +
 static void synthesise_line(const float* y, long n, const float w[2][2 * 16 + 1], int pad,
                             float* out) {
     if (pad == 4) {
-        for (long i = 0; i < n; ++i) {
-            const float* wi = w[i & 1];
-            const float* c = y + i;
-            float s = 0.0f;
-            s += wi[0] * c[4];
-            s += wi[1] * c[3];
-            s += wi[2] * c[2];
-            s += wi[3] * c[1];
-            s += wi[4] * c[0];
-            s += wi[5] * c[-1];
-            s += wi[6] * c[-2];
-            s += wi[7] * c[-3];
-            s += wi[8] * c[-4];
-            out[i] = s;
+        /* Even and odd outputs apart, each with fixed weights, so that the loops vectorise. */
+        for (int parity = 0; parity < 2; ++parity) {
+            const float* wi = w[parity];
+            const float w0 = wi[0], w1 = wi[1], w2 = wi[2], w3 = wi[3], w4 = wi[4];
+            const float w5 = wi[5], w6 = wi[6], w7 = wi[7], w8 = wi[8];
+            for (long i = parity; i < n; i += 2) {
+                const float* c = y + i;
+                float s = 0.0f;
+                s += w0 * c[4];
+                s += w1 * c[3];
+                s += w2 * c[2];
+                s += w3 * c[1];
+                s += w4 * c[0];
+                s += w5 * c[-1];
+                s += w6 * c[-2];
+                s += w7 * c[-3];
+                s += w8 * c[-4];
+                out[i] = s;
+            }
         }
         return;
     }
@@ -174,26 +159,74 @@ static void synthesise_line(const float* y, long n, const float w[2][2 * 16 + 1]
     }
 }
 
-typedef struct work {
-    float* line; /* extended line, pad on both sides */
-    float* tmp;  /* region copy for the column pass */
-    const float** rows;
-} work;
-
-static void forward_rows(float* plane, size_t stride, const wsq_node* nd, const wsq_filters* f,
-                         int pad, work* wk) {
-    float* e = wk->line + pad;
-    for (uint32_t y = 0; y < nd->r.h; ++y) {
-        float* row = plane + (size_t)(nd->r.y + y) * stride + nd->r.x;
-        memcpy(e, row, nd->r.w * sizeof(float));
-        extend(e, nd->r.w, pad);
-        analyse_line(e, nd->r.w, nd->inv_x, f, row);
+/* Row analysis of the 9/7 pair with the line split into its even and odd samples, so
+ * that each output reads consecutive values (and vectorises): low-pass output i is centred
+ * on even sample 2i, high-pass output i on odd sample 2i + 1. The sums run from the
+ * leftmost tap to the rightmost, as in analyse_line. */
+WSQ_WIDE_SIMD
+static void analyse_line_97(const float* e, long n, int inv, const wsq_filters* f, float* even,
+                            float* odd, float* out) {
+    long nl = (n + 1) / 2, nh = n / 2;
+    float* lo = out + (inv ? nh : 0);
+    float* hi = out + (inv ? 0 : nl);
+    /* even[m] = e[2m] for m in -2..nl+1, odd[m] = e[2m+1] for m in -2..nl. */
+    for (long m = -2; m <= nl + 1; ++m)
+        even[m] = e[2 * m];
+    for (long m = -2; m <= nl; ++m)
+        odd[m] = e[2 * m + 1];
+    const float l0 = f->lo[0], l1 = f->lo[1], l2 = f->lo[2], l3 = f->lo[3], l4 = f->lo[4];
+    const float h0 = f->hi[0], h1 = f->hi[1], h2 = f->hi[2], h3 = f->hi[3];
+    for (long i = 0; i < nl; ++i) {
+        float s = l4 * even[i - 2];
+        s += l3 * odd[i - 2];
+        s += l2 * even[i - 1];
+        s += l1 * odd[i - 1];
+        s += l0 * even[i];
+        s += l1 * odd[i];
+        s += l2 * even[i + 1];
+        s += l3 * odd[i + 1];
+        s += l4 * even[i + 2];
+        lo[i] = s;
+    }
+    for (long i = 0; i < nh; ++i) {
+        float s = h3 * even[i - 1];
+        s += h2 * odd[i - 1];
+        s += h1 * even[i];
+        s += h0 * odd[i];
+        s += h1 * even[i + 1];
+        s += h2 * odd[i + 1];
+        s += h3 * even[i + 2];
+        hi[i] = s;
     }
 }
 
-/* Column analysis computed a whole row at a time so that memory runs contiguously. */
-static void forward_cols(float* plane, size_t stride, const wsq_node* nd, const wsq_filters* f,
-                         work* wk) {
+/* Row analysis of a node from the plane into `out` (rows of the node's width). `line`
+ * holds a row with LINE_MARGIN samples on either side, `even` and `odd` its halves. */
+#define LINE_MARGIN 8
+static void forward_rows(const float* plane, size_t stride, const wsq_node* nd,
+                         const wsq_filters* f, int pad, float* line, float* even, float* odd,
+                         float* out) {
+    const int is97 = f->nlo == 5 && f->nhi == 4;
+    const int margin = is97 ? 6 : pad; /* the split reads e[-4] .. e[n + 4] */
+    float* e = line + LINE_MARGIN;
+    for (uint32_t y = 0; y < nd->r.h; ++y) {
+        const float* row = plane + (size_t)(nd->r.y + y) * stride + nd->r.x;
+        float* dst = out + (size_t)y * nd->r.w;
+        memcpy(e, row, nd->r.w * sizeof(float));
+        extend(e, nd->r.w, margin);
+        if (is97)
+            analyse_line_97(e, nd->r.w, nd->inv_x, f, even + 4, odd + 4, dst);
+        else
+            analyse_line(e, nd->r.w, nd->inv_x, f, dst);
+    }
+}
+
+/* Column analysis of the row-analysed node held in `in` (rows of the node's width) back
+ * into the plane, a whole output row at a time so that memory runs contiguously; each
+ * output is summed from its top tap to its bottom one, as analyse_line does. */
+WSQ_WIDE_SIMD
+static void forward_cols(const float* in, float* plane, size_t stride, const wsq_node* nd,
+                         const wsq_filters* f) {
     long h = nd->r.h, w = nd->r.w;
     long nl = (h + 1) / 2, nh = h / 2;
     float* base = plane + (size_t)nd->r.y * stride + nd->r.x;
@@ -204,89 +237,93 @@ static void forward_cols(float* plane, size_t stride, const wsq_node* nd, const 
         long first = band == 0 ? (nd->inv_y ? nh : 0) : (nd->inv_y ? 0 : nl);
         for (long i = 0; i < count; ++i) {
             long c = 2 * i + band;
-            float* out = wk->tmp + (size_t)(first + i) * w;
-            const float* s0 = base + (size_t)c * stride;
-            if (nt == 4 || nt == 5) {
-                /* One pass over the rows involved, taps unrolled; the summation order is
-                 * that of the general loop below. */
-                const float* a[5];
-                const float* b[5];
-                for (int k = 1; k < nt; ++k) {
-                    a[k] = base + (size_t)reflect(c - k, h) * stride;
-                    b[k] = base + (size_t)reflect(c + k, h) * stride;
+            float* out = base + (size_t)(first + i) * stride;
+            /* Rows of the taps from top (offset -(nt-1)) to bottom (offset nt-1). */
+            const float* r[2 * 16];
+            for (int d = -(nt - 1); d < nt; ++d)
+                r[d + nt - 1] = in + (size_t)reflect(c + d, h) * w;
+            if (nt == 5) {
+                const float t0 = taps[0], t1 = taps[1], t2 = taps[2], t3 = taps[3], t4 = taps[4];
+                const float *r0 = r[0], *r1 = r[1], *r2 = r[2], *r3 = r[3], *r4 = r[4];
+                const float *r5 = r[5], *r6 = r[6], *r7 = r[7], *r8 = r[8];
+                for (long x = 0; x < w; ++x) {
+                    float v = t4 * r0[x];
+                    v += t3 * r1[x];
+                    v += t2 * r2[x];
+                    v += t1 * r3[x];
+                    v += t0 * r4[x];
+                    v += t1 * r5[x];
+                    v += t2 * r6[x];
+                    v += t3 * r7[x];
+                    v += t4 * r8[x];
+                    out[x] = v;
                 }
+                continue;
+            }
+            if (nt == 4) {
                 const float t0 = taps[0], t1 = taps[1], t2 = taps[2], t3 = taps[3];
-                const float *a1 = a[1], *a2 = a[2], *a3 = a[3], *b1 = b[1], *b2 = b[2], *b3 = b[3];
-                if (nt == 4) {
-                    for (long x = 0; x < w; ++x) {
-                        float v = t0 * s0[x];
-                        v += t1 * (a1[x] + b1[x]);
-                        v += t2 * (a2[x] + b2[x]);
-                        v += t3 * (a3[x] + b3[x]);
-                        out[x] = v;
-                    }
-                } else {
-                    const float t4 = taps[4];
-                    const float *a4 = a[4], *b4 = b[4];
-                    for (long x = 0; x < w; ++x) {
-                        float v = t0 * s0[x];
-                        v += t1 * (a1[x] + b1[x]);
-                        v += t2 * (a2[x] + b2[x]);
-                        v += t3 * (a3[x] + b3[x]);
-                        v += t4 * (a4[x] + b4[x]);
-                        out[x] = v;
-                    }
+                const float *r0 = r[0], *r1 = r[1], *r2 = r[2], *r3 = r[3], *r4 = r[4];
+                const float *r5 = r[5], *r6 = r[6];
+                for (long x = 0; x < w; ++x) {
+                    float v = t3 * r0[x];
+                    v += t2 * r1[x];
+                    v += t1 * r2[x];
+                    v += t0 * r3[x];
+                    v += t1 * r4[x];
+                    v += t2 * r5[x];
+                    v += t3 * r6[x];
+                    out[x] = v;
                 }
                 continue;
             }
             for (long x = 0; x < w; ++x)
-                out[x] = taps[0] * s0[x];
-            for (int k = 1; k < nt; ++k) {
-                const float* a = base + (size_t)reflect(c - k, h) * stride;
-                const float* b = base + (size_t)reflect(c + k, h) * stride;
-                float t = taps[k];
+                out[x] = taps[nt - 1] * r[0][x];
+            for (int d = -(nt - 2); d < nt; ++d) {
+                const float t = taps[d < 0 ? -d : d];
+                const float* s = r[d + nt - 1];
                 for (long x = 0; x < w; ++x)
-                    out[x] += t * (a[x] + b[x]);
+                    out[x] += t * s[x];
             }
         }
     }
-    for (long r = 0; r < h; ++r)
-        memcpy(base + (size_t)r * stride, wk->tmp + (size_t)r * w, w * sizeof(float));
 }
 
-static void inverse_rows(float* plane, size_t stride, const wsq_node* nd,
-                         const float wts[2][2 * 16 + 1], int pad, work* wk) {
+/* Row synthesis of a node from `in` (rows of the node's width) back into the plane. */
+WSQ_WIDE_SIMD
+static void inverse_rows(const float* in, float* plane, size_t stride, const wsq_node* nd,
+                         const float wts[2][2 * 16 + 1], int pad, float* line) {
     long n = nd->r.w, nl = (n + 1) / 2, nh = n / 2;
-    float* e = wk->line + pad;
+    float* e = line + pad;
     for (uint32_t y = 0; y < nd->r.h; ++y) {
-        float* row = plane + (size_t)(nd->r.y + y) * stride + nd->r.x;
-        const float* lo = row + (nd->inv_x ? nh : 0);
-        const float* hi = row + (nd->inv_x ? 0 : nl);
+        const float* src = in + (size_t)y * n;
+        const float* lo = src + (nd->inv_x ? nh : 0);
+        const float* hi = src + (nd->inv_x ? 0 : nl);
         for (long i = 0; i < nl; ++i)
             e[2 * i] = lo[i];
         for (long i = 0; i < nh; ++i)
             e[2 * i + 1] = hi[i];
         extend(e, n, pad);
-        synthesise_line(e, n, wts, pad, row);
+        synthesise_line(e, n, wts, pad, plane + (size_t)(nd->r.y + y) * stride + nd->r.x);
     }
 }
 
-static void inverse_cols(float* plane, size_t stride, const wsq_node* nd,
-                         const float wts[2][2 * 16 + 1], int pad, work* wk) {
+/* Column synthesis of a node from the plane into `out` (rows of the node's width). */
+WSQ_WIDE_SIMD
+static void inverse_cols(const float* plane, size_t stride, const wsq_node* nd,
+                         const float wts[2][2 * 16 + 1], int pad, const float** rows_buf,
+                         float* out) {
     long h = nd->r.h, w = nd->r.w, nl = (h + 1) / 2;
     long nh = h / 2;
-    float* base = plane + (size_t)nd->r.y * stride + nd->r.x;
-    for (long r = 0; r < h; ++r)
-        memcpy(wk->tmp + (size_t)r * w, base + (size_t)r * stride, w * sizeof(float));
+    const float* base = plane + (size_t)nd->r.y * stride + nd->r.x;
     /* Row of interleaved position m (after reflection). */
-    const float** rows = wk->rows + pad;
+    const float** rows = rows_buf + pad;
     for (long m = -pad; m < h + pad; ++m) {
         long p = reflect(m, h);
         long src = (p & 1) == 0 ? (nd->inv_y ? nh : 0) + p / 2 : (nd->inv_y ? 0 : nl) + p / 2;
-        rows[m] = wk->tmp + (size_t)src * w;
+        rows[m] = base + (size_t)src * stride;
     }
     for (long r = 0; r < h; ++r) {
-        float* out = base + (size_t)r * stride;
+        float* dst = out + (size_t)r * w;
         const float* wi = wts[r & 1];
         if (pad == 4) {
             const float w0 = wi[0], w1 = wi[1], w2 = wi[2], w3 = wi[3], w4 = wi[4];
@@ -304,69 +341,55 @@ static void inverse_cols(float* plane, size_t stride, const wsq_node* nd,
                 v += w6 * s6[x];
                 v += w7 * s7[x];
                 v += w8 * s8[x];
-                out[x] = v;
+                dst[x] = v;
             }
             continue;
         }
-        memset(out, 0, w * sizeof(float));
+        memset(dst, 0, w * sizeof(float));
         for (int d = -pad; d <= pad; ++d) {
             float t = wi[d + pad];
             if (t == 0.0f)
                 continue;
             const float* s = rows[r - d];
             for (long x = 0; x < w; ++x)
-                out[x] += t * s[x];
+                dst[x] += t * s[x];
         }
     }
 }
 
-static int work_alloc(work* wk, const wsq_geometry* g, int pad) {
-    size_t w = g->node[0].r.w, h = g->node[0].r.h;
-    size_t n = (w > h ? w : h) + 2 * (size_t)pad + 2;
-    wk->line = malloc(n * sizeof(float));
-    wk->tmp = malloc(w * h * sizeof(float));
-    wk->rows = malloc(n * sizeof(float*));
-    if (!wk->line || !wk->tmp || !wk->rows) {
-        free(wk->line);
-        free(wk->tmp);
-        free(wk->rows);
-        return WSQ_ENOMEM;
-    }
-    return WSQ_OK;
-}
-
-static void work_free(work* wk) {
-    free(wk->line);
-    free(wk->tmp);
-    free(wk->rows);
-}
-
-int wsq_forward(float* plane, const wsq_geometry* g, const wsq_filters* f) {
+int wsq_forward(float* plane, float* scratch, const wsq_geometry* g, const wsq_filters* f) {
     int pad = filter_pad(f);
-    work wk;
-    if (work_alloc(&wk, g, pad) != WSQ_OK)
+    size_t w = g->node[0].r.w, h = g->node[0].r.h;
+    size_t n = (w > h ? w : h) + 2 * LINE_MARGIN;
+    float* line = malloc(3 * n * sizeof(float));
+    if (!line)
         return WSQ_ENOMEM;
-    size_t stride = g->node[0].r.w;
     for (int i = 0; i < WSQ_NODES; ++i) {
-        forward_rows(plane, stride, &g->node[i], f, pad, &wk);
-        forward_cols(plane, stride, &g->node[i], f, &wk);
+        forward_rows(plane, w, &g->node[i], f, pad, line, line + n, line + 2 * n, scratch);
+        forward_cols(scratch, plane, w, &g->node[i], f);
     }
-    work_free(&wk);
+    free(line);
     return WSQ_OK;
 }
 
-int wsq_inverse(float* plane, const wsq_geometry* g, const wsq_filters* f) {
+int wsq_inverse(float* plane, float* scratch, const wsq_geometry* g, const wsq_filters* f) {
     int pad = filter_pad(f);
     float wts[2][2 * 16 + 1];
     synthesis_weights(f, pad, wts);
-    work wk;
-    if (work_alloc(&wk, g, pad) != WSQ_OK)
+    size_t w = g->node[0].r.w, h = g->node[0].r.h;
+    size_t n = (w > h ? w : h) + 2 * (size_t)pad + 2;
+    float* line = malloc(n * sizeof(float));
+    const float** rows = malloc(n * sizeof(float*));
+    if (!line || !rows) {
+        free(line);
+        free(rows);
         return WSQ_ENOMEM;
-    size_t stride = g->node[0].r.w;
-    for (int i = WSQ_NODES - 1; i >= 0; --i) {
-        inverse_cols(plane, stride, &g->node[i], wts, pad, &wk);
-        inverse_rows(plane, stride, &g->node[i], wts, pad, &wk);
     }
-    work_free(&wk);
+    for (int i = WSQ_NODES - 1; i >= 0; --i) {
+        inverse_cols(plane, w, &g->node[i], wts, pad, rows, scratch);
+        inverse_rows(scratch, plane, w, &g->node[i], wts, pad, line);
+    }
+    free(line);
+    free(rows);
     return WSQ_OK;
 }

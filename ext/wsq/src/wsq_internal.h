@@ -23,6 +23,15 @@ enum {
     WSQ_COM = 0xFFA8,
 };
 
+/* Marks a hot loop to be compiled twice, for AVX2 and for the baseline, the processor
+ * choosing at load time. AVX2 without fused multiply-adds rounds exactly as the baseline
+ * does, so results do not depend on the processor. */
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define WSQ_WIDE_SIMD __attribute__((target_clones("avx2", "default")))
+#else
+#define WSQ_WIDE_SIMD
+#endif
+
 #define WSQ_NODES 20
 #define WSQ_SUBBANDS 64
 #define WSQ_CODED_SUBBANDS 60
@@ -58,9 +67,10 @@ typedef struct wsq_filters {
 } wsq_filters;
 
 /* Forward and inverse transform of a whole image plane (stride = image width), in place.
- * Returns WSQ_OK or WSQ_ENOMEM. */
-int wsq_forward(float* plane, const wsq_geometry* g, const wsq_filters* f);
-int wsq_inverse(float* plane, const wsq_geometry* g, const wsq_filters* f);
+ * Both work through `scratch`, width * height floats the caller lends. Returns WSQ_OK or
+ * WSQ_ENOMEM. */
+int wsq_forward(float* plane, float* scratch, const wsq_geometry* g, const wsq_filters* f);
+int wsq_inverse(float* plane, float* scratch, const wsq_geometry* g, const wsq_filters* f);
 
 /* The analysis filters of the WSQ standard (9/7 taps). */
 extern const wsq_filters wsq_filters_97;
@@ -84,8 +94,14 @@ int wsq_huff_dec_build(wsq_huff_dec* t);
  * values, returns the number of values. */
 int wsq_huff_make_table(const uint32_t freq[256], uint8_t bits[17], uint8_t values[256]);
 
-/* Scaled 16-bit value: V / 10^E. Returns WSQ_ERANGE when it cannot be represented. */
-int wsq_scale16(double v, uint8_t* e, uint16_t* m);
+/* Large zeroed working buffers (huge pages where the system grants them); free with the
+ * size they were allocated with. */
+void* wsq_big_alloc(size_t n);
+void wsq_big_free(void* p, size_t n);
+
+/* Scaled 16-bit value: V / 10^E, computed as the reference encoder does. Returns
+ * WSQ_ERANGE when it cannot be represented. */
+int wsq_scale16(float v, uint8_t* e, uint16_t* m);
 
 #ifdef __cplusplus
 }

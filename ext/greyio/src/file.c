@@ -1,5 +1,8 @@
 #define _GNU_SOURCE
-#include "fileio.h"
+/* File helpers of the command-line tools: whole-file read, atomic write, and the text of
+ * every result code. */
+#include "greyio.h"
+#include "internal.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -7,12 +10,14 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <limits.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
-#define MAX_INPUT (1u << 30)
+#define MAX_FILE_BYTES (1u << 30)
 
-int read_whole_file(const char* path, uint8_t** data, size_t* len) {
+int greyio_read_file(const char* path, uint8_t** data, size_t* len) {
     *data = NULL;
     *len = 0;
     int fd = open(path, O_RDONLY | O_CLOEXEC);
@@ -24,7 +29,7 @@ int read_whole_file(const char* path, uint8_t** data, size_t* len) {
         close(fd);
         return e;
     }
-    if (!S_ISREG(st.st_mode) || st.st_size > MAX_INPUT) {
+    if (!S_ISREG(st.st_mode) || st.st_size > MAX_FILE_BYTES) {
         close(fd);
         return S_ISREG(st.st_mode) ? EFBIG : EINVAL;
     }
@@ -53,7 +58,32 @@ int read_whole_file(const char* path, uint8_t** data, size_t* len) {
     return 0;
 }
 
-int write_file_atomic(const char* path, const void* data, size_t len) {
+/* Writes every byte the vectors hold, continuing after short writes. Returns 0 or errno.
+ * The vectors are consumed. */
+static int write_all(int fd, struct iovec* iov, int n) {
+    while (n > 0) {
+        ssize_t w = writev(fd, iov, n < IOV_MAX ? n : IOV_MAX);
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w < 0)
+            return errno;
+        size_t done = (size_t)w;
+        while (n > 0 && done >= iov->iov_len) {
+            done -= iov->iov_len;
+            ++iov;
+            --n;
+        }
+        if (n > 0) {
+            if (w == 0 && iov->iov_len > 0)
+                return EIO;
+            iov->iov_base = (uint8_t*)iov->iov_base + done;
+            iov->iov_len -= done;
+        }
+    }
+    return 0;
+}
+
+int greyio_write_atomic_iov(const char* path, struct iovec* iov, int n) {
     size_t plen = strlen(path);
     char* tmp = malloc(plen + 8);
     if (!tmp)
@@ -81,19 +111,8 @@ int write_file_atomic(const char* path, const void* data, size_t len) {
     umask(mask);
     if (fchmod(fd, 0666 & ~mask) != 0)
         err = errno;
-    const uint8_t* p = data;
-    size_t left = len;
-    while (!err && left > 0) {
-        ssize_t w = write(fd, p, left);
-        if (w < 0 && errno == EINTR)
-            continue;
-        if (w <= 0) {
-            err = w < 0 ? errno : EIO;
-            break;
-        }
-        p += w;
-        left -= (size_t)w;
-    }
+    if (!err)
+        err = write_all(fd, iov, n);
     if (!err && fdatasync(fd) != 0)
         err = errno;
     if (close(fd) != 0 && !err)
@@ -107,8 +126,32 @@ int write_file_atomic(const char* path, const void* data, size_t len) {
     return err;
 }
 
-int same_file(const char* a, const char* b) {
+int greyio_write_file_atomic(const char* path, const void* data, size_t len) {
+    struct iovec one = {(void*)data, len};
+    return greyio_write_atomic_iov(path, &one, 1);
+}
+
+int greyio_same_file(const char* a, const char* b) {
     struct stat sa, sb;
     return stat(a, &sa) == 0 && stat(b, &sb) == 0 && sa.st_dev == sb.st_dev &&
            sa.st_ino == sb.st_ino;
+}
+
+const char* greyio_strerror(int code) {
+    switch (code) {
+    case GREYIO_OK:
+        return "success";
+    case GREYIO_EINVAL:
+        return "invalid argument";
+    case GREYIO_ENOMEM:
+        return "out of memory";
+    case GREYIO_ENOTBMP:
+        return "not a BMP file, or the BMP file is truncated";
+    case GREYIO_EFORMAT:
+        return "BMP is not an 8-bit uncompressed grey image";
+    case GREYIO_ESIZE:
+        return "BMP dimensions are zero, negative or too large";
+    default:
+        return code > 0 ? strerror(code) : "unknown error";
+    }
 }
