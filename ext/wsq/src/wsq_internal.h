@@ -25,8 +25,9 @@ enum {
 
 /* Marks a hot loop to be compiled twice, for AVX2 and for the baseline, the processor
  * choosing at load time. AVX2 without fused multiply-adds rounds exactly as the baseline
- * does, so results do not depend on the processor. */
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+ * does, so results do not depend on the processor. Not under ThreadSanitizer: the load-time
+ * chooser runs before its runtime is ready and the instrumented chooser crashes. */
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
 #define WSQ_WIDE_SIMD __attribute__((target_clones("avx2", "default")))
 #else
 #define WSQ_WIDE_SIMD
