@@ -7,6 +7,7 @@
 #include "StationHarness.h"
 #include "UTrazel.h"
 #include "UVerDedo.h"
+#include "an2k.h"
 
 #include <QGuiApplication>
 #include <QScreen>
@@ -105,7 +106,7 @@ TEST_F(StationFlows, WholeSetOnTheIbRoadWithAutomaticAdvance) {
     Create(kScannerIBFlat);
     w->TimerStartTimer();
     ASSERT_TRUE(WaitFor([&] { return w->focusWidget() == w->btGrabar && CaptureWindowHidden(); }));
-    QTest::qWait(300);  // no eleventh capture follows
+    QTest::qWait(300); // no eleventh capture follows
     ASSERT_EQ(watch.shown.size(), 10u);
     const int bottomTop = QGuiApplication::primaryScreen()->geometry().height() -
                           FIntegratedBiometrics->OuterHeight() - 50;
@@ -151,7 +152,7 @@ TEST_F(StationFlows, WithoutAutomaticAdvanceSpaceMovesOnAndEnterCapturesAgain) {
 
 TEST_F(StationFlows, ClosingTheCaptureWindowKeepsTheSlot) {
     Create(kScannerIBFlat);
-    ASSERT_EQ(IBSIM_SetClock(IBSIM_CLOCK_MANUAL), IBSU_STATUS_OK);  // no capture completes
+    ASSERT_EQ(IBSIM_SetClock(IBSIM_CLOCK_MANUAL), IBSU_STATUS_OK); // no capture completes
     w->TimerStartTimer();
     ASSERT_TRUE(WaitFor([&] { return FIntegratedBiometrics->isVisible(); }));
     FIntegratedBiometrics->close();
@@ -169,20 +170,20 @@ TEST_F(StationFlows, ScanManDeliveriesLandInTheSelectedSlotMirroredAsConfigured)
     const QImage stored("dedo1.bmp");
     EXPECT_EQ(stored.size(), QSize(400, 500));
     EXPECT_EQ(stored.format(), QImage::Format_Indexed8);
-    EXPECT_EQ(BmpPixel("dedo1.bmp", 399, 499), 10);  // half a turn: dark corner bottom right
+    EXPECT_EQ(BmpPixel("dedo1.bmp", 399, 499), 10); // half a turn: dark corner bottom right
     EXPECT_NE(BmpPixel("dedo1.bmp", 0, 0), 10);
-    EXPECT_EQ(w->CurrentSlot(), 2);  // advanced, but the ScanMan road requests nothing
+    EXPECT_EQ(w->CurrentSlot(), 2); // advanced, but the ScanMan road requests nothing
     EXPECT_TRUE(watch.shown.empty());
 
     FConfigTrazel->cbFlipHor->setChecked(false);
     FConfigTrazel->cbFlipVer->setChecked(false);
-    DeliverScan(MarkedPicture(800, 1000), 800, 1000, 1000);  // rescaled to 500 ppi
+    DeliverScan(MarkedPicture(800, 1000), 800, 1000, 1000); // rescaled to 500 ppi
     ASSERT_TRUE(QFile::exists("dedo2.bmp"));
     EXPECT_EQ(QImage("dedo2.bmp").size(), QSize(400, 500));
     EXPECT_EQ(BmpPixel("dedo2.bmp", 0, 0), 10);
 
     {
-        platform::BusyCursor busy;  // as while "&Grabar" runs
+        platform::BusyCursor busy; // as while "&Grabar" runs
         DeliverScan(MarkedPicture(400, 500), 400, 500);
     }
     EXPECT_FALSE(QFile::exists("dedo3.bmp"));
@@ -195,9 +196,9 @@ TEST_F(StationFlows, QualityLineAndAverage) {
     w->SetQuality(1, 0, 1);
     w->SetQuality(2, 0, 2);
     w->SetQuality(3, 0, 4);
-    w->SetQuality(4, 2, 5);  // scored with a complaint: not in the average
+    w->SetQuality(4, 2, 5); // scored with a complaint: not in the average
     w->SetQuality(5, -1, 0);
-    EXPECT_EQ(w->AverageQuality(), 2);  // 7 div 3
+    EXPECT_EQ(w->AverageQuality(), 2); // 7 div 3
     w->SelectSlot(4);
     EXPECT_EQ(Line(), "NFIQ Anular Derecho: 5 (Mala Faltan minucias) - Promedio: 2 (Muy buena)");
     w->SelectSlot(5);
@@ -221,6 +222,85 @@ TEST_F(StationFlows, SavingAWholeSetWritesTwentyFilesAndEnds) {
     }
     EXPECT_EQ(Line(), "EXP-7 grabada exitosamente! - Total: 59 seg.");
     EXPECT_FALSE(w->isVisible());
+    EXPECT_FALSE(platform::IsBusy());
+    // The transaction setting is off by default: nothing but the slot files.
+    EXPECT_TRUE(QDir().entryList({"*.an2"}, QDir::Files).isEmpty());
+}
+
+// With the transaction setting turned on in the settings dialog, "&Grabar" also writes
+// "<reference>.an2": one Type-14 a finger with the WSQ just written and the score the slot
+// showed, the amputated slot without image; the agencies as configured.
+TEST_F(StationFlows, SavingWithTheTransactionSettingWritesTheAn2File) {
+    Create(kScannerUareU, true, {"EXP-7"});
+    FConfigTrazel->show();
+    ASSERT_FALSE(FConfigTrazel->cbGrabarAN2->isChecked());
+    QTest::mouseClick(FConfigTrazel->cbGrabarAN2, Qt::LeftButton);
+    FConfigTrazel->edORI->clear();
+    QTest::keyClicks(FConfigTrazel->edORI, "AGENCIA01");
+    FConfigTrazel->edDAI->clear();
+    QTest::keyClicks(FConfigTrazel->edDAI, "DESTINO01");
+    QTest::mouseClick(FConfigTrazel->btOK, Qt::LeftButton);
+    ASSERT_FALSE(FConfigTrazel->isVisible());
+    for (int n = 1; n <= 10; ++n) {
+        if (n == 7) {
+            w->AmputarClick(w->amp_d[6]);
+            continue;
+        }
+        WritePrint(TFTrazel::SlotFile(n), n);
+        w->SelectSlot(n);
+        w->LoadSlotImage();
+        ASSERT_EQ(w->QualityStatus(n), 0) << n;
+    }
+    QTest::mouseClick(w->btGrabar, Qt::LeftButton);
+    ASSERT_FALSE(w->isVisible()) << Line().toStdString();
+
+    QFile file("EXP-7.an2");
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    an2k::Transaction t;
+    const an2k::Result r =
+        an2k::read(reinterpret_cast<const uint8_t*>(bytes.constData()), size_t(bytes.size()), t);
+    ASSERT_TRUE(r) << r.message;
+    ASSERT_EQ(t.records.size(), 12u);
+    EXPECT_EQ(t.records[0].find(7)->value, "DESTINO01");
+    EXPECT_EQ(t.records[0].find(8)->value, "AGENCIA01");
+    EXPECT_EQ(t.records[0].find(9)->value.rfind("EXP-7-", 0), 0u);
+    for (int n = 1; n <= 10; ++n) {
+        SCOPED_TRACE(n);
+        const an2k::Record& rec = t.records[size_t(n + 1)];
+        EXPECT_EQ(rec.find(13)->value, std::to_string(n));
+        EXPECT_EQ(rec.find(3)->value, "0"); // live-scan plain
+        EXPECT_EQ(rec.find(4)->value, "AGENCIA01");
+        if (n == 7) {
+            EXPECT_EQ(rec.find(18)->value, "7\x1FXX");
+            EXPECT_EQ(rec.find(999), nullptr);
+            continue;
+        }
+        QFile wsq(QStringLiteral("dedo%1.wsq").arg(n));
+        ASSERT_TRUE(wsq.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(rec.find(999)->value == wsq.readAll().toStdString());
+        EXPECT_EQ(rec.find(22)->value,
+                  std::to_string(n) + "\x1F" + std::to_string(w->QualityScore(n)));
+    }
+}
+
+// A transaction that cannot be written stops the save like a failed conversion: the window
+// stays open with the reason, and no file of that name is left.
+TEST_F(StationFlows, AFailedTransactionKeepsTheStationOpen) {
+    Create(kScannerUareU, true, {"EXP-8"});
+    FConfigTrazel->cbGrabarAN2->setChecked(true);
+    FConfigTrazel->edORI->setText(QString()); // an agency is mandatory
+    QFile stale("EXP-8.an2");
+    ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
+    stale.write("old");
+    stale.close();
+    for (int n = 1; n <= 10; ++n)
+        WritePrint(TFTrazel::SlotFile(n), n);
+    w->btGrabarClick();
+    EXPECT_TRUE(w->isVisible());
+    EXPECT_TRUE(Line().startsWith("Error: grabando EXP-8.an2! . Mensaje:ORI "))
+        << Line().toStdString();
+    EXPECT_FALSE(QFile::exists("EXP-8.an2"));
     EXPECT_FALSE(platform::IsBusy());
 }
 
@@ -257,7 +337,7 @@ TEST_F(StationFlows, SavingStopsAtTheFirstMissingOrFailingSlot) {
 TEST_F(StationFlows, AmputationPutsThePictureInTheSlot) {
     Create(kScannerUareU);
     MessageRecorder boxes;
-    w->AmputarClick(w->amp_d[7]);  // "Medio Izquierdo"
+    w->AmputarClick(w->amp_d[7]); // "Medio Izquierdo"
     EXPECT_TRUE(boxes.Requests.empty());
     EXPECT_EQ(w->CurrentSlot(), 8);
     QFile copy("dedo8.bmp"), picture(QStringLiteral(STATION_BIN_DIR "/Amputado.BMP"));
@@ -288,7 +368,7 @@ TEST_F(StationFlows, ClearingThenLeavingStillWarnsAndNoLeavesNothing) {
         EXPECT_FALSE(QFile::exists(TFTrazel::SlotFile(n)));
         EXPECT_EQ(w->SlotViewer(n)->ImageWidth(), 0);
     }
-    WritePrint("dedo6.bmp", 6);  // a print that arrived after clearing
+    WritePrint("dedo6.bmp", 6); // a print that arrived after clearing
     MessageRecorder boxes(QMessageBox::No);
     w->btSalirClick();
     ASSERT_EQ(boxes.Requests.size(), 1u);
@@ -327,7 +407,7 @@ TEST_F(StationFlows, LeavingBeforeAnyPrintAsksNothing) {
 
 TEST_F(StationFlows, DoubleClickShowsThePrintWithItsScore) {
     Create(kScannerUareU);
-    w->dedoDblClick();  // empty slot: nothing
+    w->dedoDblClick(); // empty slot: nothing
     EXPECT_FALSE(FVerDedo->isVisible());
     w->AmputarClick(w->amp_d[7]);
     QString title;
@@ -339,6 +419,6 @@ TEST_F(StationFlows, DoubleClickShowsThePrintWithItsScore) {
     });
     w->dedoDblClick();
     EXPECT_TRUE(title.startsWith("Medio Izquierdo - NFIQ: ")) << title.toStdString();
-    EXPECT_EQ(size, QSize(330, 410));  // the 320 × 400 picture with its margin
+    EXPECT_EQ(size, QSize(330, 410)); // the 320 × 400 picture with its margin
     EXPECT_EQ(w->CurrentSlot(), 8);
 }
