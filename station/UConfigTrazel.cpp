@@ -5,6 +5,9 @@
 #include "Paths.h"
 #include "Screen.h"
 
+#include <QRegularExpression>
+#include <QRegularExpressionValidator>
+
 TFConfigTrazel* FConfigTrazel = nullptr;
 
 namespace {
@@ -66,6 +69,8 @@ TFConfigTrazel::TFConfigTrazel(QWidget* parent, QString settingsPath)
     setTabOrder(cbFlipHor, cbFlipVer);
     setTabOrder(cbFlipVer, cbAutoAvance);
 
+    AddTransactionControls();
+
     connect(btOK, &QPushButton::clicked, this,
             [this] { platform::RunReported([this] { btOKClick(); }); });
     connect(btCancel, &QPushButton::clicked, this, [this] { btCancelClick(); });
@@ -73,6 +78,37 @@ TFConfigTrazel::TFConfigTrazel(QWidget* parent, QString settingsPath)
     // FormCreate
     LoadSettings();
     platform::CenterOnScreen(this);
+}
+
+// The transaction settings, in a band below the other settings: the dialog grows by its
+// height and the button panel moves down.
+void TFConfigTrazel::AddTransactionControls() {
+    constexpr int kTop = 136, kBand = 60;
+    setFixedSize(width(), height() + kBand);
+    Panel1->move(Panel1->x(), Panel1->y() + kBand);
+    cbGrabarAN2 =
+        new QCheckBox(QStringLiteral("Grabar también la transacción ANSI/NIST (.an2)"), this);
+    cbGrabarAN2->setObjectName("cbGrabarAN2");
+    cbGrabarAN2->setGeometry(104, kTop, 305, 17);
+    auto* labelOri = new QLabel(QStringLiteral("ORI:"), this);
+    labelOri->move(104, kTop + 30);
+    labelOri->adjustSize();
+    edORI = new QLineEdit(this);
+    edORI->setObjectName("edORI");
+    edORI->setGeometry(134, kTop + 26, 110, 21);
+    auto* labelDai = new QLabel(QStringLiteral("DAI:"), this);
+    labelDai->move(262, kTop + 30);
+    labelDai->adjustSize();
+    edDAI = new QLineEdit(this);
+    edDAI->setObjectName("edDAI");
+    edDAI->setGeometry(292, kTop + 26, 110, 21);
+    // Agency identifiers are printable ASCII without the file's separators.
+    const QRegularExpression ident(QStringLiteral("[\\x20-\\x7E]{1,35}"));
+    edORI->setValidator(new QRegularExpressionValidator(ident, edORI));
+    edDAI->setValidator(new QRegularExpressionValidator(ident, edDAI));
+    setTabOrder(cbAutoAvance, cbGrabarAN2);
+    setTabOrder(cbGrabarAN2, edORI);
+    setTabOrder(edORI, edDAI);
 }
 
 void TFConfigTrazel::LoadSettings() {
@@ -83,6 +119,11 @@ void TFConfigTrazel::LoadSettings() {
     cbFlipHor->setChecked(ini.ReadBool(kSection, QStringLiteral("flip_hor"), false));
     cbFlipVer->setChecked(ini.ReadBool(kSection, QStringLiteral("flip_ver"), false));
     cbAutoAvance->setChecked(ini.ReadBool(kSection, QStringLiteral("AutoAvance"), true));
+    cbGrabarAN2->setChecked(ini.ReadBool(kSection, QStringLiteral("GrabarAN2"), false));
+    edORI->setText(
+        ini.ReadString(kSection, QStringLiteral("AN2_ORI"), QStringLiteral("ORIG00001")));
+    edDAI->setText(
+        ini.ReadString(kSection, QStringLiteral("AN2_DAI"), QStringLiteral("DEST00001")));
 }
 
 void TFConfigTrazel::SaveSettings() {
@@ -91,6 +132,9 @@ void TFConfigTrazel::SaveSettings() {
     ini.WriteBool(kSection, QStringLiteral("flip_hor"), cbFlipHor->isChecked());
     ini.WriteBool(kSection, QStringLiteral("flip_ver"), cbFlipVer->isChecked());
     ini.WriteBool(kSection, QStringLiteral("AutoAvance"), cbAutoAvance->isChecked());
+    ini.WriteBool(kSection, QStringLiteral("GrabarAN2"), cbGrabarAN2->isChecked());
+    ini.WriteString(kSection, QStringLiteral("AN2_ORI"), edORI->text());
+    ini.WriteString(kSection, QStringLiteral("AN2_DAI"), edDAI->text());
 }
 
 void TFConfigTrazel::btOKClick() {

@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 
 class TFConfigTrazel : public QDialog {
@@ -28,6 +29,11 @@ class TFConfigTrazel : public QDialog {
     QCheckBox* cbFlipHor;
     QCheckBox* cbFlipVer;
     QCheckBox* cbAutoAvance;
+    // The ANSI/NIST-ITL transaction written with the set: on/off, originating and destination
+    // agency.
+    QCheckBox* cbGrabarAN2;
+    QLineEdit* edORI;
+    QLineEdit* edDAI;
     TPanel* Panel1;
     QPushButton* btOK;
     QPushButton* btCancel;
@@ -36,6 +42,7 @@ class TFConfigTrazel : public QDialog {
     void showEvent(QShowEvent*) override;
 
   private:
+    void AddTransactionControls();
     QString FSettingsPath;
 };
 

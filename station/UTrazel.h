@@ -94,6 +94,9 @@ class TFTrazel : public QMainWindow {
     // Converts the set and ends the program; false (window open, the error in the message
     // line, every slot file on disk) when a slot is missing or cannot be converted.
     bool SaveSet();
+    // Writes the saved set as "<reference or 'ficha'>.an2" in the working folder. On failure
+    // error holds the reason; file is the name either way.
+    bool SaveTransaction(QString& file, QString& error);
     void btPrintClick();
     void btClearClick();
     void btSalirClick();

@@ -7,6 +7,7 @@
 #include "StationHarness.h"
 #include "UTrazel.h"
 #include "UVerDedo.h"
+#include "an2k.h"
 
 #include <QGuiApplication>
 #include <QScreen>
@@ -221,6 +222,85 @@ TEST_F(StationFlows, SavingAWholeSetWritesTwentyFilesAndEnds) {
     }
     EXPECT_EQ(Line(), "EXP-7 grabada exitosamente! - Total: 59 seg.");
     EXPECT_FALSE(w->isVisible());
+    EXPECT_FALSE(platform::IsBusy());
+    // The transaction setting is off by default: nothing but the slot files.
+    EXPECT_TRUE(QDir().entryList({"*.an2"}, QDir::Files).isEmpty());
+}
+
+// With the transaction setting turned on in the settings dialog, "&Grabar" also writes
+// "<reference>.an2": one Type-14 a finger with the WSQ just written and the score the slot
+// showed, the amputated slot without image; the agencies as configured.
+TEST_F(StationFlows, SavingWithTheTransactionSettingWritesTheAn2File) {
+    Create(kScannerUareU, true, {"EXP-7"});
+    FConfigTrazel->show();
+    ASSERT_FALSE(FConfigTrazel->cbGrabarAN2->isChecked());
+    QTest::mouseClick(FConfigTrazel->cbGrabarAN2, Qt::LeftButton);
+    FConfigTrazel->edORI->clear();
+    QTest::keyClicks(FConfigTrazel->edORI, "AGENCIA01");
+    FConfigTrazel->edDAI->clear();
+    QTest::keyClicks(FConfigTrazel->edDAI, "DESTINO01");
+    QTest::mouseClick(FConfigTrazel->btOK, Qt::LeftButton);
+    ASSERT_FALSE(FConfigTrazel->isVisible());
+    for (int n = 1; n <= 10; ++n) {
+        if (n == 7) {
+            w->AmputarClick(w->amp_d[6]);
+            continue;
+        }
+        WritePrint(TFTrazel::SlotFile(n), n);
+        w->SelectSlot(n);
+        w->LoadSlotImage();
+        ASSERT_EQ(w->QualityStatus(n), 0) << n;
+    }
+    QTest::mouseClick(w->btGrabar, Qt::LeftButton);
+    ASSERT_FALSE(w->isVisible()) << Line().toStdString();
+
+    QFile file("EXP-7.an2");
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    an2k::Transaction t;
+    const an2k::Result r =
+        an2k::read(reinterpret_cast<const uint8_t*>(bytes.constData()), size_t(bytes.size()), t);
+    ASSERT_TRUE(r) << r.message;
+    ASSERT_EQ(t.records.size(), 12u);
+    EXPECT_EQ(t.records[0].find(7)->value, "DESTINO01");
+    EXPECT_EQ(t.records[0].find(8)->value, "AGENCIA01");
+    EXPECT_EQ(t.records[0].find(9)->value.rfind("EXP-7-", 0), 0u);
+    for (int n = 1; n <= 10; ++n) {
+        SCOPED_TRACE(n);
+        const an2k::Record& rec = t.records[size_t(n + 1)];
+        EXPECT_EQ(rec.find(13)->value, std::to_string(n));
+        EXPECT_EQ(rec.find(3)->value, "0"); // live-scan plain
+        EXPECT_EQ(rec.find(4)->value, "AGENCIA01");
+        if (n == 7) {
+            EXPECT_EQ(rec.find(18)->value, "7\x1FXX");
+            EXPECT_EQ(rec.find(999), nullptr);
+            continue;
+        }
+        QFile wsq(QStringLiteral("dedo%1.wsq").arg(n));
+        ASSERT_TRUE(wsq.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(rec.find(999)->value == wsq.readAll().toStdString());
+        EXPECT_EQ(rec.find(22)->value,
+                  std::to_string(n) + "\x1F" + std::to_string(w->QualityScore(n)));
+    }
+}
+
+// A transaction that cannot be written stops the save like a failed conversion: the window
+// stays open with the reason, and no file of that name is left.
+TEST_F(StationFlows, AFailedTransactionKeepsTheStationOpen) {
+    Create(kScannerUareU, true, {"EXP-8"});
+    FConfigTrazel->cbGrabarAN2->setChecked(true);
+    FConfigTrazel->edORI->setText(QString()); // an agency is mandatory
+    QFile stale("EXP-8.an2");
+    ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
+    stale.write("old");
+    stale.close();
+    for (int n = 1; n <= 10; ++n)
+        WritePrint(TFTrazel::SlotFile(n), n);
+    w->btGrabarClick();
+    EXPECT_TRUE(w->isVisible());
+    EXPECT_TRUE(Line().startsWith("Error: grabando EXP-8.an2! . Mensaje:ORI "))
+        << Line().toStdString();
+    EXPECT_FALSE(QFile::exists("EXP-8.an2"));
     EXPECT_FALSE(platform::IsBusy());
 }
 

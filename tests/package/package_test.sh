@@ -26,11 +26,11 @@ root=$scratch/root
 dpkg-deb -x "$deb" "$root"
 touch "$scratch/unpacked"
 prog=$root/usr/lib/trazel
-for f in TrazelIB Yemario BMP2WSQ libGBNFIQ.so libWSQPACK.so libIBScanUltimate.so libScanMan.so \
-    Amputado.BMP fmodelo.bemepe per-user-data; do
+for f in TrazelIB Yemario BMP2WSQ tenprint-an2k libGBNFIQ.so libWSQPACK.so libIBScanUltimate.so \
+    libScanMan.so Amputado.BMP fmodelo.bemepe per-user-data; do
     [[ -e $prog/$f ]] || fail "missing in the program folder: $f"
 done
-for f in TrazelIB Yemario BMP2WSQ; do
+for f in TrazelIB Yemario BMP2WSQ tenprint-an2k; do
     [[ $(readlink -f "$root/usr/bin/$f") == "$prog/$f" ]] || fail "usr/bin/$f does not lead to $prog/$f"
 done
 [[ -f $root/usr/share/icons/hicolor/scalable/apps/trazelib.svg ]] || fail "no icon"
@@ -74,6 +74,8 @@ for p in "${plants[@]}"; do cp "$planted" "$scratch/caller/$p"; done
 [[ $(head -c 2 "$scratch/caller/huella.bmp") == BM ]] || fail "no huella.bmp in the caller's folder"
 [[ $(od -An -tu2 -j28 -N2 "$scratch/caller/huella.bmp" | tr -d ' ') == 8 ]] || fail "huella.bmp is not 8-bit"
 [[ -L $data/Amputado.BMP && -e $data/Amputado.BMP ]] || fail "data folder lacks the amputation picture"
+"${run_env[@]}" tenprint-an2k --help | grep -q '^usage: tenprint-an2k write' ||
+    fail "tenprint-an2k on PATH does not run"
 echo "Yemario: huella.bmp written, data folder $data prepared"
 
 # TrazelIB starts, fills its first slot in the data folder, and runs until stopped.

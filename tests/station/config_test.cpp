@@ -31,12 +31,16 @@ TEST_F(ConfigDialog, DefaultsWithoutFileAndAceptarWritesThem) {
     EXPECT_FALSE(dlg.cbFlipHor->isChecked());
     EXPECT_FALSE(dlg.cbFlipVer->isChecked());
     EXPECT_TRUE(dlg.cbAutoAvance->isChecked());
+    EXPECT_FALSE(dlg.cbGrabarAN2->isChecked());
+    EXPECT_EQ(dlg.edORI->text(), "ORIG00001");
+    EXPECT_EQ(dlg.edDAI->text(), "DEST00001");
     EXPECT_FALSE(QFile::exists(path)); // reading creates nothing
     dlg.show();
     QTest::mouseClick(dlg.btOK, Qt::LeftButton);
     EXPECT_FALSE(dlg.isVisible());
     EXPECT_EQ(IniText(path),
-              "[Config]\r\nScannerType=0\r\nflip_hor=0\r\nflip_ver=0\r\nAutoAvance=1\r\n");
+              "[Config]\r\nScannerType=0\r\nflip_hor=0\r\nflip_ver=0\r\nAutoAvance=1\r\n"
+              "GrabarAN2=0\r\nAN2_ORI=ORIG00001\r\nAN2_DAI=DEST00001\r\n");
 }
 
 TEST_F(ConfigDialog, ReadsStoredValues) {
