@@ -24,6 +24,7 @@ class TFConfigTrazel : public QDialog {
     void btCancelClick();
 
     QLabel* Label2;
+    QLabel* lblScannerInUse; // which scanner type is in force, and why when the file's is not
     QComboBox* cbScannerType;
     QCheckBox* cbFlipHor;
     QCheckBox* cbFlipVer;
@@ -36,6 +37,7 @@ class TFConfigTrazel : public QDialog {
     void showEvent(QShowEvent*) override;
 
   private:
+    void ShowScannerInUse(const QString& why);
     QString FSettingsPath;
 };
 
