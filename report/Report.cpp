@@ -4,6 +4,8 @@
 #include <QPageSize>
 #include <QPainter>
 #include <QPrintPreviewDialog>
+#include <QPrintPreviewWidget>
+#include <QTimer>
 #include <QPrinter>
 
 namespace report {
@@ -150,6 +152,16 @@ void Report::PreviewModal(QWidget* parent) {
     preview.setWindowTitle(QStringLiteral("Vista preliminar"));
     connect(&preview, &QPrintPreviewDialog::paintRequested, this,
             [this](QPrinter* target) { Print(*target); });
+    // Shown large and at the page's real size, where fine lines of the page read; a page
+    // fitted into the window shrinks them into stripes. The dialog fits the page when it is
+    // first shown, so the zoom is set once it shows.
+    preview.setWindowState(preview.windowState() | Qt::WindowMaximized);
+    QTimer::singleShot(0, &preview, [&preview] {
+        if (auto* page = preview.findChild<QPrintPreviewWidget*>()) {
+            page->setZoomMode(QPrintPreviewWidget::CustomZoom);
+            page->setZoomFactor(kPreviewZoom);
+        }
+    });
     preview.exec();
 }
 
