@@ -14,5 +14,6 @@ TFProgreso::TFProgreso(QWidget* parent)
     progressBar->setGeometry(0, 0, 269, 31);
     progressBar->setRange(1, 10);
     progressBar->setValue(1);
+    progressBar->setTextVisible(false); // the bar alone shows how far the work is
     platform::CenterOnScreen(this);
 }
