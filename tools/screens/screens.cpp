@@ -305,6 +305,7 @@ int main(int argc, char** argv) {
             if (!preview)
                 return;
             grabber.stop();
+            preview->resize(1000, 700); // as maximised, also where no window manager does it
             QTimer::singleShot(300, preview, [preview] {
                 Save(QStringLiteral("card-preview"), preview);
                 preview->reject();
