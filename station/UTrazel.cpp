@@ -247,6 +247,8 @@ void TFTrazel::FormCreate(const QStringList& args) {
     DeleteSlotFiles();
     if (!args.isEmpty()) {
         edRef->setText(args.first());
+        edRef->setCursorPosition(0); // a long reference shows from its start
+        edRef->setToolTip(args.first());
         edRef->setEnabled(false);
     }
     platform::CenterOnScreen(this);
