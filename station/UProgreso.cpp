@@ -8,7 +8,7 @@ TFProgreso::TFProgreso(QWidget* parent)
     setObjectName("FProgreso");
     setWindowTitle(QStringLiteral("Progreso del control de calidad"));
     platform::UseDialogFont(this);
-    platform::SetClientSize(this, 269, 31);
+    setFixedSize(269, 31); // a single, non-sizing border
     progressBar = new QProgressBar(this);
     progressBar->setObjectName("progressBar");
     progressBar->setGeometry(0, 0, 269, 31);

@@ -183,6 +183,8 @@ TEST(Progreso, RangeOneToTen) {
     EXPECT_EQ(p.progressBar->maximum(), 10);
     EXPECT_EQ(p.progressBar->value(), 1);
     EXPECT_TRUE(p.windowFlags() & Qt::WindowStaysOnTopHint);
+    EXPECT_FALSE(p.progressBar->isTextVisible()); // no per cent: the bar counts slots
+    EXPECT_EQ(p.minimumSize(), p.maximumSize());
 }
 
 TEST(Splash, ShowsTheStoredPicture) {
