@@ -21,7 +21,10 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QGuiApplication>
+#include <QLineEdit>
+#include <QMenu>
 #include <QPainter>
 #include <QPrintPreviewDialog>
 #include <QScreen>
@@ -252,9 +255,27 @@ int main(int argc, char** argv) {
     }
     FTrazel->hide();
 
-    FConfigTrazel->show();
-    Save(QStringLiteral("config"), FConfigTrazel);
-    FConfigTrazel->hide();
+    {
+        // On a settings file whose scanner type carries a comment.
+        TFConfigTrazel config(nullptr, workDir.filePath(QStringLiteral("TrazelIB.INI")));
+        config.show();
+        Save(QStringLiteral("config"), &config);
+    }
+    {
+        // Qt's own texts: a text field's context menu and the file dialog.
+        QLineEdit field;
+        field.setText(QStringLiteral("EXP-2024/0001"));
+        field.show();
+        const std::unique_ptr<QMenu> menu(field.createStandardContextMenu());
+        menu->popup(QPoint(100, 100));
+        Save(QStringLiteral("context-menu"), menu.get(), QStringLiteral("(menú del campo Ref:)"));
+        menu->hide();
+        QFileDialog files(nullptr, QStringLiteral("Guardar como"), workDir.path());
+        files.setOption(QFileDialog::DontUseNativeDialog);
+        files.resize(640, 420);
+        files.show();
+        Save(QStringLiteral("file-dialog"), &files);
+    }
 
     for (const QString& file : prints) {
         FVerDedo->imgHuella->LoadFromFile(file);
