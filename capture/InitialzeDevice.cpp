@@ -54,6 +54,9 @@ void TInitDeviceThread::Execute() {
         w->Post(UM_BUILD_STEPS);
     } else if (r > 0) {
         w->FStartPending = false; // open, but the operator starts the sequence
+        w->ShowStatus(QStringLiteral("Scanner abierto con advertencia (Código = %1): presione "
+                                     "\"Iniciar\" para capturar")
+                          .arg(r));
         w->Post(UM_UPDATE_CONTROLS);
     } else {
         w->FStartPending = false;

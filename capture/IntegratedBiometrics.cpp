@@ -132,7 +132,9 @@ TFIntegratedBiometrics::TFIntegratedBiometrics(QWidget* parent)
     m_staticContrast->adjustSize();
     m_sliderContrast = new QSlider(Qt::Horizontal, GroupBox2);
     m_sliderContrast->setObjectName("m_sliderContrast");
-    m_sliderContrast->setGeometry(56, 160, 161, 33);
+    // The slider starts after its caption and ends where the design has it.
+    const int sliderLeft = std::max(56, m_staticContrast->geometry().right() + 6);
+    m_sliderContrast->setGeometry(sliderLeft, 160, 217 - sliderLeft, 33);
     m_sliderContrast->setTickPosition(QSlider::TicksBelow);
     m_txtContrast = new QLineEdit(QStringLiteral("0"), GroupBox2);
     m_txtContrast->setObjectName("m_txtContrast");
@@ -165,7 +167,8 @@ TFIntegratedBiometrics::TFIntegratedBiometrics(QWidget* parent)
         MakeCheck(QStringLiteral("Detectar smear"), this, "m_chkDetectSmear", 152, 384);
     m_cboSmearLevel = new QComboBox(this);
     m_cboSmearLevel->setObjectName("m_cboSmearLevel");
-    m_cboSmearLevel->setGeometry(240, 384, 49, 21);
+    // On the row below its box: beside "Detectar smear" there is no room for a level's name.
+    m_cboSmearLevel->setGeometry(170, 405, 119, 21);
 
     m_FrameImage = new QFrame(this);
     m_FrameImage->setObjectName("m_FrameImage");
@@ -688,8 +691,12 @@ void TFIntegratedBiometrics::m_chkAutoContrastClick() {
 
 void TFIntegratedBiometrics::m_sliderContrastChange() {
     const int h = FDeviceHandle;
-    if (h == -1)
+    if (h == -1) {
+        // Nothing is set without a scanner: the slider goes back to the value its box shows.
+        const QSignalBlocker quiet(m_sliderContrast);
+        m_sliderContrast->setValue(m_txtContrast->text().toInt());
         return;
+    }
     const int v = m_sliderContrast->value();
     m_txtContrast->setText(QString::number(v));
     IBSU_SetContrast(h, v);
@@ -751,6 +758,10 @@ void TFIntegratedBiometrics::UMBeep(int pattern) {
 void TFIntegratedBiometrics::UMDrawQuality() {
     if (FDeviceHandle == -1)
         return;
+    DrawIndicators();
+}
+
+void TFIntegratedBiometrics::DrawIndicators() {
     const QColor grey(78, 78, 78);
     const QColor red(255, 0, 0);
     QPainter p(&FPicture);
@@ -800,6 +811,15 @@ void TFIntegratedBiometrics::UMScannerLost() {
         Post(UM_SCANNER_LOST); // busy: ask again until the SDK gives another answer
         return;
     }
+    // The lost scanner's finger colours mean nothing any more; the sequence comes back with
+    // the scanner.
+    for (auto& q : FFingerQuality)
+        q = 0;
+    FPlatenAlert = false;
+    FBlinkPhase = false;
+    DrawIndicators();
+    if (m_cboCaptureSeq->currentIndex() > 0)
+        FSequenceBeforeLoss = m_cboCaptureSeq->currentText();
     Post(UM_BEEP, 3);
     Post(UM_REFRESH_DEVICES);
 }

@@ -185,6 +185,7 @@ class TFIntegratedBiometrics : public QWidget {
     void UMUpdateControls(); // the enabling rules, in one place
     void UMBeep(int pattern);
     void UMDrawQuality();
+    void DrawIndicators(); // paints the four indicators from the quality state
 
     void Post(int message, int wParam = 0);
     // Posts a message made on any thread; every post goes through here (see event()).
@@ -243,6 +244,8 @@ class TFIntegratedBiometrics : public QWidget {
     std::atomic<bool> FResultSaved{false};
     // List text of the scanner now open (GUI thread).
     QString FOpenScanner;
+    // The sequence chosen when the scanner was lost, chosen again when it comes back.
+    QString FSequenceBeforeLoss;
     std::atomic<bool> FPlatenAlert{false};
     std::atomic<bool> FBlinkPhase{false};
     std::atomic<int> FTextOverlay{0};

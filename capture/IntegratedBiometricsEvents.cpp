@@ -180,8 +180,17 @@ void TFIntegratedBiometrics::ResultImageCallback(int handle, void* context, int 
         w->Post(UM_DRAW_QUALITY);
     }
     const QString label = Label(imageType);
-    if (status < 0)
+    if (status < 0) {
+        // Nothing is saved and the step stays current; the operator reads why (also without
+        // a sound device for the error beeps) and what to do next.
+        const QString text =
+            QStringLiteral("%1 error de captura (Código = %2)").arg(label).arg(status);
+        w->SetGuidance(text);
+        w->ShowGuidance(text, true);
+        w->ShowStatus(text + QStringLiteral(": presione \"Detener\" y luego \"Iniciar\" para "
+                                            "repetir"));
         return;
+    }
 
     IBSU_SetLEDs(handle, LedMask(step, kLedGreen, false));
 

@@ -13,13 +13,18 @@ void TFIntegratedBiometrics::RebuildSequenceList() {
     m_cboCaptureSeq->addItem(kSequencePlaceholder);
     m_cboCaptureSeq->addItems(
         SequencesForModel(ScannerDescriptionModel(m_cboUsbDevices->currentIndex())));
-    int selection = 0;
-    if (remember) {
+    const auto find = [this](const QString& text) {
         for (int i = 0; i < m_cboCaptureSeq->count(); ++i)
-            if (m_cboCaptureSeq->itemText(i).startsWith(remembered, Qt::CaseInsensitive)) {
-                selection = i;
-                break;
-            }
+            if (m_cboCaptureSeq->itemText(i).startsWith(text, Qt::CaseInsensitive))
+                return i;
+        return 0;
+    };
+    int selection = remember ? find(remembered) : 0;
+    if (selection == 0 && !FSequenceBeforeLoss.isEmpty()) {
+        // A scanner that was lost and is back: its sequence is chosen again.
+        selection = find(FSequenceBeforeLoss);
+        if (selection > 0)
+            FSequenceBeforeLoss.clear();
     }
     m_cboCaptureSeq->setCurrentIndex(selection);
     Send(UM_UPDATE_CONTROLS);
@@ -77,6 +82,7 @@ void TFIntegratedBiometrics::UMNextStep() {
         return;
     }
     FStepIndex = index;
+    m_txtNFIQScore->clear(); // the score shown belongs to the finger captured before
 
     IBSU_SetClientDisplayProperty(h, IBSU_WINDOW_PROPERTY_DISP_INVALID_AREA,
                                   m_chkInvalidArea->isChecked() ? "TRUE" : "FALSE");

@@ -1,5 +1,7 @@
 #include "urpficha.h"
 
+#include "CardFile.h"
+
 #include "Errors.h"
 
 #include <QFile>
@@ -34,7 +36,9 @@ void TrpFicha::SetImageFile(const QString& fileName) {
 
 void TrpFicha::SetReference(const QString& text) {
     FReference = text;
-    Title = QStringLiteral("Ficha %1").arg(text).trimmed();
+    // The job's name is also the file name the print dialog offers: the reference as the
+    // card file's name has it, so that "EXP-2024/0001" names no folder.
+    Title = QStringLiteral("Ficha %1").arg(CardFileStem(text)).trimmed();
 }
 
 void TrpFicha::QuickRepBeforePrint(bool&) {

@@ -3,6 +3,9 @@
 #include "MessageBox.h"
 
 #include <QFont>
+#include <QLibraryInfo>
+#include <QPointer>
+#include <QTranslator>
 
 namespace platform {
 
@@ -24,7 +27,26 @@ bool RunReported(const std::function<void()>& operation) {
     return false;
 }
 
+bool InstallSpanishQtTranslations() {
+    auto* app = QCoreApplication::instance();
+    if (!app)
+        return false;
+    static QPointer<QTranslator> installed;
+    if (installed)
+        return true;
+    auto* translator = new QTranslator(app);
+    if (!translator->load(QStringLiteral("qtbase_es"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete translator;
+        return false;
+    }
+    QCoreApplication::installTranslator(translator);
+    installed = translator;
+    return true;
+}
+
 StationApplication::StationApplication(int& argc, char** argv) : QApplication(argc, argv) {
+    InstallSpanishQtTranslations();
     // The windows are laid out for the classic Windows faces; on Linux the metric-compatible
     // Liberation faces (fonts-liberation2) take their place.
     QFont::insertSubstitution(QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"));

@@ -36,6 +36,11 @@ void ReportError(const QString& text);
 // Returns false when the operation ended by an exception.
 bool RunReported(const std::function<void()>& operation);
 
+// Loads Qt's own Spanish texts (standard dialogs, print preview, context menus) from the
+// system's translations folder, whatever the desktop's language. False when they are not
+// installed; the station's own texts are Spanish either way.
+bool InstallSpanishQtTranslations();
+
 // The application object of both programs: an exception that escapes an event handler is
 // reported by ReportError (Abort silently) and the event loop goes on.
 class StationApplication : public QApplication {

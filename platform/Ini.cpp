@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QStringList>
 
@@ -53,8 +54,14 @@ bool SameName(const QString& a, const QString& b) {
 } // namespace
 
 bool ParseIniInteger(const QString& text, int& value) {
+    // A note after the number ("2 ; lector de la mesa 3") is a comment, as INI readers
+    // commonly take it; anything else after the digits makes the value non-numeric.
+    QString number = text;
+    const qsizetype note = number.indexOf(QRegularExpression(QStringLiteral("[;#]")));
+    if (note >= 0)
+        number.truncate(note);
     bool ok = false;
-    const int v = text.trimmed().toInt(&ok, 10);
+    const int v = number.trimmed().toInt(&ok, 10);
     if (ok)
         value = v;
     return ok;

@@ -28,8 +28,9 @@ class IniFile {
     QString FPath;
 };
 
-// Parses a whole decimal integer (optional sign, surrounding blanks allowed). Returns false for
-// anything else, including values outside the 32-bit range.
+// Parses a whole decimal integer (optional sign, surrounding blanks allowed), optionally
+// followed by a comment that starts with ';' or '#'. Returns false for anything else,
+// including values outside the 32-bit range.
 bool ParseIniInteger(const QString& text, int& value);
 
 } // namespace platform

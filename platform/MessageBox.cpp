@@ -1,5 +1,7 @@
 #include "MessageBox.h"
 
+#include <QAbstractButton>
+
 namespace platform {
 namespace {
 MessageResponder& Responder() {
@@ -14,8 +16,28 @@ QMessageBox::StandardButton ShowMessage(QWidget* parent, const QString& text,
                                         QMessageBox::Icon icon) {
     if (Responder())
         return Responder()({text, caption, buttons, icon});
-    QMessageBox box(icon, caption, text, buttons, parent);
-    return static_cast<QMessageBox::StandardButton>(box.exec());
+    const std::unique_ptr<QMessageBox> box = MakeMessageBox(parent, text, caption, buttons, icon);
+    return static_cast<QMessageBox::StandardButton>(box->exec());
+}
+
+std::unique_ptr<QMessageBox> MakeMessageBox(QWidget* parent, const QString& text,
+                                            const QString& caption,
+                                            QMessageBox::StandardButtons buttons,
+                                            QMessageBox::Icon icon) {
+    auto box = std::make_unique<QMessageBox>(icon, caption, text, buttons, parent);
+    static const struct {
+        QMessageBox::StandardButton button;
+        const char* text;
+    } kCaptions[] = {
+        {QMessageBox::Yes, "&Sí"},
+        {QMessageBox::No, "&No"},
+        {QMessageBox::Ok, "Aceptar"},
+        {QMessageBox::Cancel, "Cancelar"},
+    };
+    for (const auto& c : kCaptions)
+        if (QAbstractButton* b = box->button(c.button))
+            b->setText(QString::fromUtf8(c.text));
+    return box;
 }
 
 MessageResponder SetMessageResponder(MessageResponder responder) {

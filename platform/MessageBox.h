@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 
 namespace platform {
 
@@ -22,6 +23,13 @@ QMessageBox::StandardButton ShowMessage(QWidget* parent, const QString& text,
                                         const QString& caption,
                                         QMessageBox::StandardButtons buttons = QMessageBox::Ok,
                                         QMessageBox::Icon icon = QMessageBox::Information);
+
+// The message box ShowMessage runs, not yet shown. Its standard buttons carry the station's
+// Spanish captions ("Sí", "No", "Aceptar", "Cancelar") whatever the desktop's language.
+std::unique_ptr<QMessageBox> MakeMessageBox(QWidget* parent, const QString& text,
+                                            const QString& caption,
+                                            QMessageBox::StandardButtons buttons,
+                                            QMessageBox::Icon icon);
 
 // Installs a responder (an empty one restores real message boxes). Returns the previous one.
 MessageResponder SetMessageResponder(MessageResponder responder);

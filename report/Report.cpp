@@ -1,9 +1,15 @@
 #include "Report.h"
 
+#include <QComboBox>
 #include <QFontMetricsF>
+#include <QGraphicsView>
+#include <QScrollBar>
+#include <QLineEdit>
 #include <QPageSize>
 #include <QPainter>
 #include <QPrintPreviewDialog>
+#include <QPrintPreviewWidget>
+#include <QTimer>
 #include <QPrinter>
 
 namespace report {
@@ -150,6 +156,27 @@ void Report::PreviewModal(QWidget* parent) {
     preview.setWindowTitle(QStringLiteral("Vista preliminar"));
     connect(&preview, &QPrintPreviewDialog::paintRequested, this,
             [this](QPrinter* target) { Print(*target); });
+    // Shown large and at the page's real size, where fine lines of the page read; a page
+    // fitted into the window shrinks them into stripes. The dialog fits the page when it is
+    // first shown, so the zoom is set once it shows.
+    preview.setWindowState(preview.windowState() | Qt::WindowMaximized);
+    QTimer::singleShot(0, &preview, [&preview] {
+        // Through the dialog's own zoom box, as the operator would type it, so that the box
+        // and the fitting buttons show the zoom in force.
+        auto* box = preview.findChild<QComboBox*>();
+        if (box && box->lineEdit()) {
+            box->lineEdit()->setText(QStringLiteral("%1%").arg(kPreviewZoom * 100));
+            emit box->lineEdit()->editingFinished();
+        } else if (auto* page = preview.findChild<QPrintPreviewWidget*>()) {
+            page->setZoomMode(QPrintPreviewWidget::CustomZoom);
+            page->setZoomFactor(kPreviewZoom);
+        }
+        // From the top left corner of the page, where its title is.
+        if (auto* view = preview.findChild<QGraphicsView*>()) {
+            view->horizontalScrollBar()->setValue(view->horizontalScrollBar()->minimum());
+            view->verticalScrollBar()->setValue(view->verticalScrollBar()->minimum());
+        }
+    });
     preview.exec();
 }
 

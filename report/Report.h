@@ -153,6 +153,8 @@ class Report : public QObject {
     // The modal print preview; returns when the operator closes it. Printing to any printer
     // or to a PDF file is done from the preview.
     void PreviewModal(QWidget* parent = nullptr);
+    // The zoom the preview opens at (1 = the page at its real size on the screen).
+    static constexpr double kPreviewZoom = 1.0;
 
   protected:
     // Runs each time the report is prepared for the preview or for printing; setting

@@ -9,6 +9,7 @@ PACKAGES=(
   libasound2-dev libjpeg-dev
   libfprint-2-dev libglib2.0-dev
   fonts-liberation2 fonts-dejavu-core
+  qt6-translations-l10n
   dpkg-dev
 )
 # Only the test run needs these.

@@ -63,6 +63,13 @@ TFConfigTrazel::TFConfigTrazel(QWidget* parent, QString settingsPath)
     cbAutoAvance->setObjectName("cbAutoAvance");
     cbAutoAvance->setGeometry(104, 104, 153, 17);
 
+    lblScannerInUse = new QLabel(Panel1);
+    lblScannerInUse->setObjectName("lblScannerInUse");
+    lblScannerInUse->setGeometry(8, 4, 232, 36);
+    lblScannerInUse->setWordWrap(true);
+    connect(cbScannerType, &QComboBox::currentIndexChanged, this,
+            [this] { ShowScannerInUse(QString()); });
+
     setTabOrder(btOK, btCancel);
     setTabOrder(btCancel, cbScannerType);
     setTabOrder(cbScannerType, cbFlipHor);
@@ -111,11 +118,29 @@ void TFConfigTrazel::AddTransactionControls() {
     setTabOrder(edORI, edDAI);
 }
 
+void TFConfigTrazel::ShowScannerInUse(const QString& why) {
+    const int type = cbScannerType->currentIndex();
+    QString text = QStringLiteral("En uso: ") +
+                   (type >= 0 ? cbScannerType->currentText() : QStringLiteral("ninguna modalidad"));
+    if (!why.isEmpty())
+        text = why + QStringLiteral("; ") + text.at(0).toLower() + text.mid(1);
+    lblScannerInUse->setText(text);
+}
+
 void TFConfigTrazel::LoadSettings() {
     const platform::IniFile ini(FSettingsPath);
     const int type = ini.ReadInteger(kSection, QStringLiteral("ScannerType"), 0);
     // A stored index that names no item leaves the list without a selection.
     cbScannerType->setCurrentIndex(type >= 0 && type < cbScannerType->count() ? type : -1);
+    // The operator learns when the file's value was not taken as written.
+    const QString stored = ini.ReadString(kSection, QStringLiteral("ScannerType"), QString());
+    int parsed = 0;
+    QString why;
+    if (!stored.isEmpty() && !platform::ParseIniInteger(stored, parsed))
+        why = QStringLiteral("ScannerType=\"%1\" no es un número").arg(stored);
+    else if (!stored.isEmpty() && cbScannerType->currentIndex() < 0 && parsed != -1)
+        why = QStringLiteral("ScannerType=%1 no es una modalidad").arg(parsed);
+    ShowScannerInUse(why);
     cbFlipHor->setChecked(ini.ReadBool(kSection, QStringLiteral("flip_hor"), false));
     cbFlipVer->setChecked(ini.ReadBool(kSection, QStringLiteral("flip_ver"), false));
     cbAutoAvance->setChecked(ini.ReadBool(kSection, QStringLiteral("AutoAvance"), true));

@@ -25,6 +25,7 @@ class TFConfigTrazel : public QDialog {
     void btCancelClick();
 
     QLabel* Label2;
+    QLabel* lblScannerInUse; // which scanner type is in force, and why when the file's is not
     QComboBox* cbScannerType;
     QCheckBox* cbFlipHor;
     QCheckBox* cbFlipVer;
@@ -43,6 +44,7 @@ class TFConfigTrazel : public QDialog {
 
   private:
     void AddTransactionControls();
+    void ShowScannerInUse(const QString& why);
     QString FSettingsPath;
 };
 

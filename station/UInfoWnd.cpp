@@ -3,6 +3,8 @@
 #include "Screen.h"
 
 #include <QCoreApplication>
+#include <QPainter>
+#include <qdrawutil.h>
 #include <QTextBlock>
 
 TInfoWnd::TInfoWnd(QWidget* parent)
@@ -39,6 +41,12 @@ void TInfoWnd::StepOk() {
     c.movePosition(QTextCursor::EndOfBlock);
     c.insertText(QStringLiteral("Ok."));
     QCoreApplication::processEvents();
+}
+
+void TInfoWnd::paintEvent(QPaintEvent* e) {
+    QDialog::paintEvent(e);
+    QPainter p(this);
+    qDrawWinPanel(&p, rect(), palette(), false); // two lines, light outside and dark inside
 }
 
 void TInfoWnd::HideInfo() {

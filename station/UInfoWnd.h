@@ -2,7 +2,9 @@
 #include <QDialog>
 #include <QPlainTextEdit>
 
-// A captionless always-on-top window that lists the steps of a longer operation.
+// A captionless always-on-top window that lists the steps of a longer operation. It draws its
+// own raised dialog border, so that it stands apart from the window behind it whatever the
+// window manager does with a window without a caption.
 class TInfoWnd : public QDialog {
     Q_OBJECT
   public:
@@ -13,4 +15,7 @@ class TInfoWnd : public QDialog {
     void AddStep(const QString& text);
     void StepOk();
     void HideInfo();
+
+  protected:
+    void paintEvent(QPaintEvent* e) override;
 };

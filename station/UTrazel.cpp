@@ -191,10 +191,9 @@ void TFTrazel::BuildLayout() {
     panMsg = new TPanel(Panel);
     panMsg->setObjectName("panMsg");
     panMsg->setGeometry(0, 0, 169, 36);
-    lblMsg = new QLabel(panMsg);
+    lblMsg = new TMessageLine(panMsg);
     lblMsg->setObjectName("lblMsg");
     lblMsg->setGeometry(0, 0, 169, 36);
-    lblMsg->setWordWrap(true);
     Label1 = new QLabel(QStringLiteral("Ref:"), Panel);
     Label1->setObjectName("Label1");
     Label1->move(176, 8);
@@ -248,13 +247,15 @@ void TFTrazel::FormCreate(const QStringList& args) {
     DeleteSlotFiles();
     if (!args.isEmpty()) {
         edRef->setText(args.first());
+        edRef->setCursorPosition(0); // a long reference shows from its start
+        edRef->setToolTip(args.first());
         edRef->setEnabled(false);
     }
     platform::CenterOnScreen(this);
 }
 
 void TFTrazel::ShowMessageLine(const QString& text) {
-    lblMsg->setText(text);
+    lblMsg->SetMessage(text);
 }
 
 TImageViewer* TFTrazel::SlotViewer(int n) const {

@@ -2,6 +2,7 @@
 // The ten-print station's main window: ten finger slots in two rows of five, one selected
 // (red frame), a message line, the reference of the set and the bottom-bar buttons.
 #include "ImageViewer.h"
+#include "MessageLine.h"
 #include "Panel.h"
 #include "Resizer.h"
 #include "SlotBadge.h"
@@ -119,7 +120,7 @@ class TFTrazel : public QMainWindow {
     std::array<TSlotBadge*, 10> scoreBadge{}; // NFIQ score marks, one over each viewer
     TPanel* Panel;
     TPanel* panMsg;
-    QLabel* lblMsg;
+    TMessageLine* lblMsg;
     QLabel* Label1;
     QLineEdit* edRef;
     QPushButton* btPrint;

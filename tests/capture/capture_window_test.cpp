@@ -181,12 +181,14 @@ TEST_F(CaptureWindow, ControlsTextsAndDefaults) {
     EXPECT_EQ(w->m_cboCaptureSeq->count(), 1);
     EXPECT_EQ(w->m_cboCaptureSeq->itemText(0), "- Please select -");
 
-    // No scanner: manual contrast changes nothing without an open scanner; a show sets the
-    // title but starts nothing.
+    // No scanner: manual contrast changes nothing without an open scanner, and the slider
+    // goes back to what its box shows; a show sets the title but starts nothing.
     w->m_chkAutoContrast->setChecked(false);
     EXPECT_TRUE(w->m_sliderContrast->isEnabled());
-    w->m_sliderContrast->setValue(12);
+    w->m_sliderContrast->setFocus();
+    QTest::keyClick(w->m_sliderContrast, Qt::Key_PageUp);
     EXPECT_EQ(w->m_txtContrast->text(), "0");
+    EXPECT_EQ(w->m_sliderContrast->value(), 0);
     w->show();
     Settle();
     EXPECT_EQ(w->windowTitle(), "Capturando el Pulgar Derecho");
@@ -424,10 +426,17 @@ TEST_F(CaptureWindow, ResultStatuses) {
         if (c.text)
             EXPECT_TRUE(statuses.contains(QString::fromUtf8(c.text))) << c.status;
         if (!c.saved) {
+            // The window stays on the step and says why, in the status line and in red over
+            // the preview: the error beeps are all there is without a sound device.
             EXPECT_TRUE(w->isVisible());
             EXPECT_TRUE(events.isEmpty());
             EXPECT_EQ(w->StepIndex(), 0);
-            EXPECT_EQ(w->m_txtStatusMessage->text(), kPrompt);
+            const QString error = "-- Dedo plano -- error de captura (Código = -304)";
+            EXPECT_EQ(w->m_txtStatusMessage->text(),
+                      error + ": presione \"Detener\" y luego \"Iniciar\" para repetir");
+            uint32_t colour = 0;
+            EXPECT_EQ(OverlayText(1, w->TextOverlay(), &colour), error);
+            EXPECT_EQ(colour, IBSU_RGB(255, 0, 0));
         }
         w.reset();
         QFile::remove(wd.File("dedo1.bmp"));
@@ -559,6 +568,31 @@ TEST_F(CaptureWindow, ScannerLostIsClosedAfterBusyRetries) {
     EXPECT_TRUE(events.isEmpty());
 }
 
+TEST_F(CaptureWindow, ScannerPluggedInAgainCanCaptureAtOnce) {
+    Load(kOneWatson);
+    Create();
+    StartFlat();
+    Finger({1, 2, 0, 0});
+    ASSERT_EQ(Indicator(0), kGreen);
+    IBSIM_DetachScanner(1);
+    ASSERT_TRUE(WaitFor([&] { return w->DeviceHandle() == -1; }));
+    Settle();
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(Indicator(i), kGrey) << i;
+    EXPECT_FALSE(w->m_btnCaptureStart->isEnabled());
+
+    int id = 0;
+    ASSERT_EQ(IBSIM_AttachScanner("WATSON", "S1", nullptr, &id), IBSU_STATUS_OK);
+    Settle();
+    EXPECT_EQ(w->m_cboUsbDevices->currentIndex(), 1);
+    EXPECT_EQ(w->m_cboCaptureSeq->currentText(), "Dedo plano");
+    ASSERT_TRUE(w->m_btnCaptureStart->isEnabled());
+    QTest::mouseClick(w->m_btnCaptureStart, Qt::LeftButton);
+    Settle();
+    EXPECT_EQ(w->StepIndex(), 0);
+    EXPECT_EQ(w->m_txtStatusMessage->text(), kPrompt);
+}
+
 TEST_F(CaptureWindow, ClosingIsRefusedWhileOpening) {
     Load("[sim]\nclock = realtime\n[scanner.1]\nmodel = WATSON\nopen_ms = 400\n");
     Create();
@@ -623,6 +657,8 @@ TEST_F(CaptureWindow, OpenResults) {
         {IBSU_ERR_DEVICE_IO, "[Error code = -200] Device initialization failed"},
         {IBSU_WRN_OLD_FIRMWARE, nullptr}, // open, waiting for "Iniciar"
     };
+    const QString waiting =
+        "Scanner abierto con advertencia (Código = 2): presione \"Iniciar\" para capturar";
     for (const auto& c : cases) {
         Load(kOneWatson);
         IBSIM_ForceOpenResult(1, c.result);
@@ -635,6 +671,8 @@ TEST_F(CaptureWindow, OpenResults) {
             EXPECT_EQ(w->DeviceHandle(), -1);
         } else {
             EXPECT_NE(w->DeviceHandle(), -1);
+            EXPECT_EQ(w->m_txtStatusMessage->text(), waiting);
+            EXPECT_TRUE(w->m_btnCaptureStart->isEnabled());
             w->m_btnCaptureStart->click();
             Settle();
             EXPECT_EQ(w->StepIndex(), 0);
@@ -716,6 +754,24 @@ TEST_F(CaptureWindow, ContrastWithOpenScanner) {
     int contrast = 0;
     IBSIM_GetContrast(1, &contrast);
     EXPECT_EQ(contrast, 12);
+}
+
+// The score box shows the finger last captured, never the one before it.
+TEST_F(CaptureWindow, NfiqBoxIsClearedWhenTheNextCaptureBegins) {
+    Load(kOneWatson);
+    IBSIM_SetNfiqLibrary(FAKE_NFIQ_TWO);
+    Create();
+    StartFlat();
+    IBSIM_ForceResult(1, 0, 1, 1);
+    Finger({1, 0, 0, 0});
+    Complete();
+    ASSERT_TRUE(WaitFor([&] { return events.size() == 2; }));
+    ASSERT_EQ(w->m_txtNFIQScore->text(), "2-0-0-0");
+    w->SetFingerName("Indice Derecho");
+    w->show();
+    Settle();
+    ASSERT_EQ(w->StepIndex(), 0);
+    EXPECT_EQ(w->m_txtNFIQScore->text(), "");
 }
 
 TEST_F(CaptureWindow, OperatorCloseDuringStepCallsOnlyClosed) {

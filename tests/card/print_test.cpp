@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QPrintPreviewDialog>
 #include <QPrintPreviewWidget>
+#include <QPrinter>
 #include <QRegularExpression>
 #include <QTimer>
 
@@ -265,23 +266,26 @@ TEST(CardReport, PdfPageHasThePictureInItsBox) {
 // from the handler, which then deletes the card file.
 TEST(PrintClick, TheRealPreviewWindowShowsThePageUntilClosed) {
     ScopedWorkingDir wd;
-    TFTrazel w{QStringList{QStringLiteral("R-9")}};
+    TFTrazel w{QStringList{QStringLiteral("EXP-2024/0001")}};
     WriteSet();
     MessageRecorder messages;
     const auto before = CardFilesInProgramFolder();
     bool seen = false;
-    // The info window runs events too: wait for the preview to be the modal window.
+    // The info window runs events too: wait for the preview to be the modal window, at the
+    // zoom it opens with.
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
         auto* preview = qobject_cast<QPrintPreviewDialog*>(QApplication::activeModalWidget());
-        if (!preview)
+        auto* view = preview ? preview->findChild<QPrintPreviewWidget*>() : nullptr;
+        if (!view || view->zoomMode() != QPrintPreviewWidget::CustomZoom)
             return;
         poll.stop();
         seen = true;
         EXPECT_EQ(CardFilesInProgramFolder().size(), before.size() + 1);
-        auto* view = preview->findChild<QPrintPreviewWidget*>();
-        ASSERT_NE(view, nullptr);
         EXPECT_EQ(view->pageCount(), 1);
+        EXPECT_EQ(view->zoomFactor(), report::Report::kPreviewZoom);
+        // The print dialog names the PDF after the job: no folder may come from the reference.
+        EXPECT_EQ(preview->printer()->docName(), "Ficha EXP-2024_0001");
         if (!qEnvironmentVariableIsEmpty("CARD_KEEP_PREVIEW"))
             preview->grab().save(qEnvironmentVariable("CARD_KEEP_PREVIEW"));
         preview->reject();

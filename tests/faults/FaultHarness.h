@@ -228,7 +228,7 @@ class Station : public ::testing::Test {
         QDir::setCurrent(scratch.Path());
     }
 
-    QString Line() const { return w->lblMsg->text(); }
+    QString Line() const { return w->lblMsg->Message(); }
     TFIntegratedBiometrics* Capture() const { return FIntegratedBiometrics; }
     bool CaptureShown() const { return FIntegratedBiometrics->isVisible(); }
 

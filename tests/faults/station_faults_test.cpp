@@ -176,8 +176,9 @@ TEST_F(StationFaults, OpenRefusedThenTheNextStartCaptures) {
     }
 }
 
-// A capture result with an error status: nothing is saved, the capture window stays open with
-// the finger's prompt again, the earlier slot keeps its file, and the next finger is taken.
+// A capture result with an error status: nothing is saved, the capture window stays open and
+// says what went wrong and what to press, the earlier slot keeps its file, and the next finger
+// is taken.
 TEST_F(StationFaults, NegativeResultStatusSavesNothingAndTheNextCaptureWorks) {
     Start(kScannerIBFlat);
     CaptureFinger();
@@ -194,7 +195,8 @@ TEST_F(StationFaults, NegativeResultStatusSavesNothingAndTheNextCaptureWorks) {
     EXPECT_TRUE(CaptureShown());
     EXPECT_EQ(Capture()->StepIndex(), 0);
     EXPECT_EQ(Capture()->m_txtStatusMessage->text(),
-              "Por favor coloque el Indice Derecho en el scanner...");
+              "-- Dedo plano -- error de captura (Código = -304): presione \"Detener\" y luego "
+              "\"Iniciar\" para repetir");
     EXPECT_EQ(SetFiles(), before);
     EXPECT_EQ(w->CurrentSlot(), 2);
     EXPECT_TRUE(messages.Requests.empty());

@@ -92,7 +92,7 @@ class StationFlows : public ::testing::Test {
             ms);
     }
     bool CaptureWindowHidden() { return !FIntegratedBiometrics->isVisible(); }
-    QString Line() const { return w->lblMsg->text(); }
+    QString Line() const { return w->lblMsg->Message(); }
 
     ScratchProgramFolder folder;
     ScanManModule scanman;
@@ -106,7 +106,7 @@ TEST_F(StationFlows, WholeSetOnTheIbRoadWithAutomaticAdvance) {
     Create(kScannerIBFlat);
     w->TimerStartTimer();
     ASSERT_TRUE(WaitFor([&] { return w->focusWidget() == w->btGrabar && CaptureWindowHidden(); }));
-    QTest::qWait(300);  // no eleventh capture follows
+    QTest::qWait(300); // no eleventh capture follows
     ASSERT_EQ(watch.shown.size(), 10u);
     const int bottomTop = QGuiApplication::primaryScreen()->geometry().height() -
                           FIntegratedBiometrics->OuterHeight() - 50;
@@ -152,7 +152,7 @@ TEST_F(StationFlows, WithoutAutomaticAdvanceSpaceMovesOnAndEnterCapturesAgain) {
 
 TEST_F(StationFlows, ClosingTheCaptureWindowKeepsTheSlot) {
     Create(kScannerIBFlat);
-    ASSERT_EQ(IBSIM_SetClock(IBSIM_CLOCK_MANUAL), IBSU_STATUS_OK);  // no capture completes
+    ASSERT_EQ(IBSIM_SetClock(IBSIM_CLOCK_MANUAL), IBSU_STATUS_OK); // no capture completes
     w->TimerStartTimer();
     ASSERT_TRUE(WaitFor([&] { return FIntegratedBiometrics->isVisible(); }));
     FIntegratedBiometrics->close();
@@ -170,20 +170,20 @@ TEST_F(StationFlows, ScanManDeliveriesLandInTheSelectedSlotMirroredAsConfigured)
     const QImage stored("dedo1.bmp");
     EXPECT_EQ(stored.size(), QSize(400, 500));
     EXPECT_EQ(stored.format(), QImage::Format_Indexed8);
-    EXPECT_EQ(BmpPixel("dedo1.bmp", 399, 499), 10);  // half a turn: dark corner bottom right
+    EXPECT_EQ(BmpPixel("dedo1.bmp", 399, 499), 10); // half a turn: dark corner bottom right
     EXPECT_NE(BmpPixel("dedo1.bmp", 0, 0), 10);
-    EXPECT_EQ(w->CurrentSlot(), 2);  // advanced, but the ScanMan road requests nothing
+    EXPECT_EQ(w->CurrentSlot(), 2); // advanced, but the ScanMan road requests nothing
     EXPECT_TRUE(watch.shown.empty());
 
     FConfigTrazel->cbFlipHor->setChecked(false);
     FConfigTrazel->cbFlipVer->setChecked(false);
-    DeliverScan(MarkedPicture(800, 1000), 800, 1000, 1000);  // rescaled to 500 ppi
+    DeliverScan(MarkedPicture(800, 1000), 800, 1000, 1000); // rescaled to 500 ppi
     ASSERT_TRUE(QFile::exists("dedo2.bmp"));
     EXPECT_EQ(QImage("dedo2.bmp").size(), QSize(400, 500));
     EXPECT_EQ(BmpPixel("dedo2.bmp", 0, 0), 10);
 
     {
-        platform::BusyCursor busy;  // as while "&Grabar" runs
+        platform::BusyCursor busy; // as while "&Grabar" runs
         DeliverScan(MarkedPicture(400, 500), 400, 500);
     }
     EXPECT_FALSE(QFile::exists("dedo3.bmp"));
@@ -196,9 +196,9 @@ TEST_F(StationFlows, QualityLineAndAverage) {
     w->SetQuality(1, 0, 1);
     w->SetQuality(2, 0, 2);
     w->SetQuality(3, 0, 4);
-    w->SetQuality(4, 2, 5);  // scored with a complaint: not in the average
+    w->SetQuality(4, 2, 5); // scored with a complaint: not in the average
     w->SetQuality(5, -1, 0);
-    EXPECT_EQ(w->AverageQuality(), 2);  // 7 div 3
+    EXPECT_EQ(w->AverageQuality(), 2); // 7 div 3
     w->SelectSlot(4);
     EXPECT_EQ(Line(), "NFIQ Anular Derecho: 5 (Mala Faltan minucias) - Promedio: 2 (Muy buena)");
     w->SelectSlot(5);
@@ -337,7 +337,7 @@ TEST_F(StationFlows, SavingStopsAtTheFirstMissingOrFailingSlot) {
 TEST_F(StationFlows, AmputationPutsThePictureInTheSlot) {
     Create(kScannerUareU);
     MessageRecorder boxes;
-    w->AmputarClick(w->amp_d[7]);  // "Medio Izquierdo"
+    w->AmputarClick(w->amp_d[7]); // "Medio Izquierdo"
     EXPECT_TRUE(boxes.Requests.empty());
     EXPECT_EQ(w->CurrentSlot(), 8);
     QFile copy("dedo8.bmp"), picture(QStringLiteral(STATION_BIN_DIR "/Amputado.BMP"));
@@ -368,7 +368,7 @@ TEST_F(StationFlows, ClearingThenLeavingStillWarnsAndNoLeavesNothing) {
         EXPECT_FALSE(QFile::exists(TFTrazel::SlotFile(n)));
         EXPECT_EQ(w->SlotViewer(n)->ImageWidth(), 0);
     }
-    WritePrint("dedo6.bmp", 6);  // a print that arrived after clearing
+    WritePrint("dedo6.bmp", 6); // a print that arrived after clearing
     MessageRecorder boxes(QMessageBox::No);
     w->btSalirClick();
     ASSERT_EQ(boxes.Requests.size(), 1u);
@@ -407,7 +407,7 @@ TEST_F(StationFlows, LeavingBeforeAnyPrintAsksNothing) {
 
 TEST_F(StationFlows, DoubleClickShowsThePrintWithItsScore) {
     Create(kScannerUareU);
-    w->dedoDblClick();  // empty slot: nothing
+    w->dedoDblClick(); // empty slot: nothing
     EXPECT_FALSE(FVerDedo->isVisible());
     w->AmputarClick(w->amp_d[7]);
     QString title;
@@ -419,6 +419,6 @@ TEST_F(StationFlows, DoubleClickShowsThePrintWithItsScore) {
     });
     w->dedoDblClick();
     EXPECT_TRUE(title.startsWith("Medio Izquierdo - NFIQ: ")) << title.toStdString();
-    EXPECT_EQ(size, QSize(330, 410));  // the 320 × 400 picture with its margin
+    EXPECT_EQ(size, QSize(330, 410)); // the 320 × 400 picture with its margin
     EXPECT_EQ(w->CurrentSlot(), 8);
 }

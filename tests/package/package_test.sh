@@ -18,7 +18,7 @@ cpack --config "$build/CPackConfig.cmake" -G DEB -B "$scratch/pkg" >"$scratch/cp
 deb=$(ls "$scratch"/pkg/*.deb)
 echo "package: $(basename "$deb")"
 depends=$(dpkg-deb -f "$deb" Depends)
-for dep in libqt6widgets6 libqt6printsupport6 fonts-liberation2; do
+for dep in libqt6widgets6 libqt6printsupport6 fonts-liberation2 qt6-translations-l10n; do
     [[ $depends == *"$dep"* ]] || fail "Depends lacks $dep: $depends"
 done
 

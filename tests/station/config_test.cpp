@@ -65,6 +65,30 @@ TEST_F(ConfigDialog, ReadsStoredValues) {
     }
 }
 
+// The dialog says which scanner type is in force, and why when the file's value was not taken.
+TEST_F(ConfigDialog, ShowsTheScannerTypeInForce) {
+    const struct {
+        const char* stored;
+        int index;
+        const char* shown;
+    } cases[] = {
+        {"2 ; lector U.are.U", 2, "En uso: DigitalPersona U.are.U 4000B/4500"},
+        {"dos", 0, "ScannerType=\"dos\" no es un número; en uso: Integrated Biometrics (plano)"},
+        {"7", -1, "ScannerType=7 no es una modalidad; en uso: ninguna modalidad"},
+    };
+    for (const auto& c : cases) {
+        WriteIni(path, QByteArray("[Config]\r\nScannerType=") + c.stored + "\r\n");
+        TFConfigTrazel dlg(nullptr, path);
+        dlg.show();
+        EXPECT_EQ(dlg.cbScannerType->currentIndex(), c.index) << c.stored;
+        EXPECT_EQ(dlg.lblScannerInUse->text().toStdString(), c.shown);
+        dlg.cbScannerType->setFocus();
+        QTest::keyClick(dlg.cbScannerType, Qt::Key_End); // the operator's choice is in force
+        EXPECT_EQ(dlg.lblScannerInUse->text(), "En uso: DigitalPersona U.are.U 4000B/4500");
+        dlg.close();
+    }
+}
+
 TEST_F(ConfigDialog, CancelarRestoresAndWindowButtonKeepsEditsUntilReopened) {
     TFConfigTrazel dlg(nullptr, path);
     dlg.show();

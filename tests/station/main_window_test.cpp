@@ -4,6 +4,7 @@
 #include "UTrazel.h"
 
 #include <QFile>
+#include <QFontMetrics>
 #include <QMenuBar>
 #include <QTest>
 
@@ -204,6 +205,45 @@ TEST(MainWindow, ResizeScalesTheLayoutAndRefitsPrints) {
     EXPECT_EQ(w.SlotViewer(2)->Scale(), 50.0); // 100 × min(200/200, 200/400)
     EXPECT_EQ(w.SlotViewer(4)->Scale(), 37.0); // empty slots keep their scale
     EXPECT_EQ(w.btSalir->geometry(), QRect(992, 16, 114, 50));
+}
+
+// The quality line the station can make longest: every word of it must be readable in the
+// message line at the design size and maximised; a longer text is cut visibly, whole in the
+// tooltip.
+TEST(MainWindow, MessageLineShowsItsWholeText) {
+    ScopedWorkingDir wd;
+    Settings settings(0);
+    RecordingTrazel w{QStringList()};
+    w.show();
+    const QString longest = "NFIQ Meñique Izquierdo: 0 (Error Falta memoria para procesar la "
+                            "imagen) - Promedio: 0 (Error)";
+    const auto whole = [&](const QString& text) {
+        const QRect room = w.lblMsg->contentsRect();
+        const QRect need =
+            QFontMetrics(w.lblMsg->font())
+                .boundingRect(QRect(0, 0, room.width(), 10000), Qt::TextWordWrap, w.lblMsg->text());
+        return w.lblMsg->text() == text && need.width() <= room.width() &&
+               need.height() <= room.height();
+    };
+    ASSERT_EQ(w.Client->size(), QSize(564, 260));
+    w.ShowMessageLine(longest);
+    EXPECT_TRUE(whole(longest)) << w.lblMsg->font().pixelSize();
+    EXPECT_GE(w.lblMsg->font().pixelSize(), TMessageLine::kSmallestPixelSize);
+
+    w.resize(w.width() + 564, w.height() + 260);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(whole(longest));
+    EXPECT_EQ(w.lblMsg->font().pixelSize(), 13); // room enough for the window's own face
+
+    w.resize(w.width() - 564, w.height() - 260);
+    QCoreApplication::processEvents();
+    const QString tooLong = "Error: convirtiendo el Meñique Izquierdo! . Mensaje:" +
+                            QString(" no hay espacio en el dispositivo").repeated(6);
+    w.ShowMessageLine(tooLong);
+    EXPECT_TRUE(w.lblMsg->text().endsWith(QChar(0x2026)));
+    EXPECT_TRUE(whole(w.lblMsg->text()));
+    EXPECT_EQ(w.lblMsg->toolTip(), tooLong);
+    EXPECT_EQ(w.lblMsg->Message(), tooLong);
 }
 
 TEST(MainWindow, StartTimerCapturesFirstSlotOnlyForIntegratedBiometrics) {

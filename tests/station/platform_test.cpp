@@ -8,6 +8,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <QAbstractButton>
+#include <QLineEdit>
+#include <QMenu>
+
+#include <memory>
 
 using platform::IniFile;
 
@@ -27,15 +32,26 @@ TEST(Ini, ReadsWithDefaultsAndCaseInsensitiveNames) {
     QTemporaryDir dir;
     const QString path = dir.filePath("s.ini");
     WriteText(path, "[other]\r\nScannerType=7\r\n[CONFIG]\r\nscannertype = 2\r\nFlip_Ver=5\r\n"
-                    "AutoAvance=0\r\nbad=abc\r\nhalf=3x\r\nneg=-1\r\n");
+                    "AutoAvance=0\r\nbad=abc\r\nhalf=3x\r\nneg=-1\r\nnoted=2 ; lector U.are.U\r\n"
+                    "hashed=1# plano\r\nonlynote=; 4\r\nwordnote=abc ; 4\r\n");
     const IniFile ini(path);
     struct Case {
         const char* key;
         int def;
         int expected;
     } cases[] = {
-        {"ScannerType", 0, 2}, {"flip_ver", 0, 5}, {"AutoAvance", 1, 0}, {"bad", 9, 9},
-        {"half", 9, 9},        {"neg", 0, -1},     {"missing", 4, 4},
+        {"ScannerType", 0, 2},
+        {"flip_ver", 0, 5},
+        {"AutoAvance", 1, 0},
+        {"bad", 9, 9},
+        {"half", 9, 9},
+        {"neg", 0, -1},
+        {"missing", 4, 4},
+        // A comment after a number is no part of it; without a number it stays non-numeric.
+        {"noted", 0, 2},
+        {"hashed", 0, 1},
+        {"onlynote", 9, 9},
+        {"wordnote", 9, 9},
     };
     for (const Case& c : cases)
         EXPECT_EQ(ini.ReadInteger("Config", c.key, c.def), c.expected) << c.key;
@@ -155,4 +171,32 @@ TEST(DataFolder, ProgramFolderUnlessInstalledThenPerUserWithShippedFilesLinked) 
         qunsetenv("XDG_DATA_HOME");
     else
         qputenv("XDG_DATA_HOME", oldXdg);
+}
+
+// Operators read Spanish on every button, also on a desktop set to another language.
+TEST(MessageBoxes, SpanishButtonsWhateverTheDesktopLanguage) {
+    const QLocale previous;
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    const auto box = platform::MakeMessageBox(nullptr, "¿Salir?", "Advertencia",
+                                              QMessageBox::Yes | QMessageBox::No | QMessageBox::Ok |
+                                                  QMessageBox::Cancel,
+                                              QMessageBox::Warning);
+    EXPECT_EQ(box->button(QMessageBox::Yes)->text(), "&Sí");
+    EXPECT_EQ(box->button(QMessageBox::No)->text(), "&No");
+    EXPECT_EQ(box->button(QMessageBox::Ok)->text(), "Aceptar");
+    EXPECT_EQ(box->button(QMessageBox::Cancel)->text(), "Cancelar");
+
+    // Qt's own texts (context menus of text fields, print preview, file dialogs).
+    if (!platform::InstallSpanishQtTranslations()) {
+        QLocale::setDefault(previous);
+        GTEST_SKIP() << "Qt's Spanish translations (qt6-translations-l10n) are not installed";
+    }
+    QLineEdit edit;
+    std::unique_ptr<QMenu> menu(edit.createStandardContextMenu());
+    QStringList texts;
+    for (QAction* a : menu->actions())
+        texts << a->text().section(QLatin1Char('\t'), 0, 0);
+    EXPECT_TRUE(texts.contains("&Deshacer")) << texts.join('|').toStdString();
+    EXPECT_NE(QCoreApplication::translate("QPrintPreviewDialog", "Print Preview"), "Print Preview");
+    QLocale::setDefault(previous);
 }

@@ -11,6 +11,9 @@
 #include <QFile>
 #include <QKeyEvent>
 #include <QApplication>
+#include <QImage>
+#include <QScreen>
+#include <QScrollBar>
 
 namespace {
 struct FakeClock {
@@ -128,12 +131,60 @@ TEST(VerDedo, ShowsPrintAtFullSizeAndClosesOnEscape) {
     EXPECT_FALSE(v.isVisible());
 }
 
+// Prints of any size, one after another as the station opens them: each shows whole at full
+// size with its margin and no scroll bar, unless the screen is too small for it, and the
+// window never leaves the screen.
+TEST(VerDedo, EveryPrintShowsWholeWithoutScrollBars) {
+    ScopedWorkingDir wd;
+    TFVerDedo v;
+    const QRect screen = v.screen()->availableGeometry();
+    const QString caption = "Indice Derecho - NFIQ: 2 (Muy buena)";
+    for (const QSize size : {QSize(230, 300), QSize(400, 500), QSize(800, 750)}) {
+        QImage print(size, QImage::Format_Indexed8);
+        QList<QRgb> grey;
+        for (int i = 0; i < 256; ++i)
+            grey << qRgb(i, i, i);
+        print.setColorTable(grey);
+        print.fill(128);
+        const QString file = wd.File(QStringLiteral("p%1.bmp").arg(size.width()));
+        ASSERT_TRUE(print.save(file));
+        ASSERT_TRUE(v.imgHuella->LoadFromFile(file)); // loaded at the earlier print's size
+        v.setWindowTitle(caption);
+        v.show();
+        QCoreApplication::processEvents();
+
+        const double s = v.imgHuella->Scale();
+        const QSize shown(static_cast<int>(size.width() * s / 100),
+                          static_cast<int>(size.height() * s / 100));
+        const bool fits =
+            size.width() + 10 <= screen.width() && size.height() + 10 + 30 <= screen.height();
+        EXPECT_EQ(s == 100, fits) << size.width();
+        EXPECT_EQ(v.size(), shown + QSize(10, 10)) << size.width();
+        EXPECT_EQ(v.minimumSize(), v.maximumSize()) << "fixed border";
+        EXPECT_FALSE(v.imgHuella->horizontalScrollBar()->isVisible()) << size.width();
+        EXPECT_FALSE(v.imgHuella->verticalScrollBar()->isVisible()) << size.width();
+        EXPECT_EQ(v.imgHuella->viewport()->size(), v.size()) << size.width();
+        EXPECT_TRUE(screen.contains(v.frameGeometry())) << size.width();
+        EXPECT_EQ(v.windowTitle(),
+                  fits ? caption : caption + QStringLiteral(" (reducida al %1 %)").arg(int(s)));
+        // The narrow window cuts its title: the score is written over the print as well.
+        EXPECT_EQ(v.lblCaption->isVisible(), size.width() == 230) << size.width();
+        if (v.lblCaption->isVisible()) {
+            EXPECT_EQ(v.lblCaption->text(), caption);
+            EXPECT_LE(v.lblCaption->geometry().bottom(), v.imgHuella->viewport()->height());
+        }
+        v.close();
+    }
+}
+
 TEST(Progreso, RangeOneToTen) {
     TFProgreso p;
     EXPECT_EQ(p.progressBar->minimum(), 1);
     EXPECT_EQ(p.progressBar->maximum(), 10);
     EXPECT_EQ(p.progressBar->value(), 1);
     EXPECT_TRUE(p.windowFlags() & Qt::WindowStaysOnTopHint);
+    EXPECT_FALSE(p.progressBar->isTextVisible()); // no per cent: the bar counts slots
+    EXPECT_EQ(p.minimumSize(), p.maximumSize());
 }
 
 TEST(Splash, ShowsTheStoredPicture) {

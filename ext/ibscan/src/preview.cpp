@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QPointer>
 #include <QPolygon>
+#include <QTextOption>
 #include <QWidget>
 
 #include <algorithm>
@@ -94,7 +95,9 @@ class PreviewWidget : public QWidget {
         return out;
     }
 
-    static void drawText(QPainter& p, const OverlayText& t) {
+    // A text that would run past the right edge wraps onto further lines inside the preview
+    // (at blanks, or anywhere in a word longer than a line), as far as the preview reaches.
+    void drawText(QPainter& p, const OverlayText& t) const {
         if (t.text.empty())
             return;
         QFont f(QString::fromStdString(t.font));
@@ -102,8 +105,10 @@ class PreviewWidget : public QWidget {
         f.setBold(t.bold);
         p.setFont(f);
         p.setPen(toColor(t.colour));
-        const QFontMetrics fm(f);
-        p.drawText(QPoint(t.x, t.y + fm.ascent()), QString::fromUtf8(t.text.c_str()));
+        const QRectF box(t.x, t.y, std::max(1, width() - t.x - 10), std::max(1, height() - t.y));
+        QTextOption option;
+        option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+        p.drawText(box, QString::fromUtf8(t.text.c_str()), option);
     }
 
     DisplayModel model_;
