@@ -5,9 +5,14 @@
 #include "greyio.h"
 #include "nfiq_core.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include <malloc.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 namespace {
 
@@ -16,6 +21,27 @@ const char kUsage[] = "usage: nfiqtool [-v] FILE.bmp...\n"
                       "name, tab, score; -v adds the 11 features, minutiae count, confidence\n"
                       "and status. Exit status 0, 1 when a file cannot be read or scored, 2 on\n"
                       "a wrong command line.\n";
+
+// A print's working memory (a few MiB of maps and images, each touched once) costs one page
+// fault per 4 KiB page, a good part of a short run. The allocator is told to take all of it
+// from one heap grown by 8 MiB at once and never handed back, and that heap is offered as
+// transparent huge pages: one fault per 2 MiB where the system grants them, ordinary pages
+// where it does not. Sanitizer builds keep their own allocator.
+void prefer_huge_pages() {
+#if defined(__linux__) && defined(MADV_HUGEPAGE) && !defined(__SANITIZE_ADDRESS__) &&              \
+    !defined(__SANITIZE_THREAD__)
+    constexpr std::uintptr_t kHuge = std::uintptr_t{2} << 20;
+    mallopt(M_MMAP_THRESHOLD, 64 << 20);
+    mallopt(M_TRIM_THRESHOLD, 256 << 20);
+    mallopt(M_TOP_PAD, 2 << 20);
+    void* first = std::malloc(8 << 20); // grows the heap past 8 MiB at once
+    const auto begin = (reinterpret_cast<std::uintptr_t>(first) + kHuge - 1) & ~(kHuge - 1);
+    const auto end = reinterpret_cast<std::uintptr_t>(sbrk(0)) & ~(kHuge - 1);
+    if (first && end > begin)
+        madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+    std::free(first);
+#endif
+}
 
 bool is_help(const char* a) {
     return std::strcmp(a, "-h") == 0 || std::strcmp(a, "--help") == 0;
@@ -70,6 +96,7 @@ int main(int argc, char** argv) {
         std::fputs(kUsage, stderr);
         return 2;
     }
+    prefer_huge_pages();
     int failures = 0;
     for (int a = 1; a < argc; ++a) {
         if (std::strcmp(argv[a], "-v") != 0)
