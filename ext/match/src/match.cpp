@@ -12,13 +12,13 @@
 #include <vector>
 
 namespace {
-
 constexpr double kPi = 3.14159265358979323846;
-constexpr int kNeighbours = 7;       // neighbours in a minutia's local structure
-constexpr float kNeighbourMax = 130; // farther minutiae are no neighbours (pixels)
-constexpr float kMinReliability = 0.15f;
-constexpr int kSeeds = 12; // alignments tried, best local similarities first
-constexpr int kBlock = 8;  // the detector's map block size
+constexpr int kNeighbours = 7;           // neighbours in a minutia's local structure
+constexpr float kNeighbourMax = 130;     // farther minutiae are no neighbours (pixels)
+constexpr float kMinReliability = 0.05f; // detector reliabilities run 0.01 .. 0.99
+constexpr double kOverlapFloor = 12;     // fewest minutiae a common area is taken to hold
+constexpr int kSeeds = 12;               // alignments tried, best local similarities first
+constexpr int kBlock = 8;                // the detector's map block size
 
 struct Minutia {
     float x, y;
@@ -49,7 +49,8 @@ float adiff(float a, float b) {
 struct fpmatch_template {
     int width = 0, height = 0;
     int map_w = 0, map_h = 0;
-    std::vector<uint8_t> fg; // 1 where the block is foreground, map_w × map_h
+    std::vector<uint8_t> fg;    // 1 where the block is foreground, map_w × map_h
+    std::vector<uint8_t> inner; // per minutia: no background block next to its own
     std::vector<Minutia> m;
     std::vector<Neighbour> nb; // kNeighbours a minutia (d = 0 marks an absent one)
 
@@ -227,23 +228,26 @@ Transform fit(const fpmatch_template& a, const fpmatch_template& b, const std::v
 }
 
 int score_alignment(const fpmatch_template& a, const fpmatch_template& b, const Transform& t,
-                    size_t pairs) {
-    // Minutiae each print could show in the other: those that fall on its foreground.
+                    double pairs) {
+    // Minutiae each print could show in the other: those that fall on the other's
+    // foreground. Minutiae at the edge of their own print (where a print cut short by the
+    // platen ends its ridges) are not expected to show in the other.
     const float ic = t.c, is = -t.s;
     int oa = 0, ob = 0;
-    for (const Minutia& m : a.m) {
+    for (size_t q = 0; q < a.m.size(); ++q) {
+        const Minutia& m = a.m[q];
         const float x = m.x - t.tx, y = m.y - t.ty;
-        oa += b.foreground(ic * x - is * y, is * x + ic * y);
+        oa += a.inner[q] && b.foreground(ic * x - is * y, is * x + ic * y);
     }
-    for (const Minutia& m : b.m) {
+    for (size_t q = 0; q < b.m.size(); ++q) {
+        const Minutia& m = b.m[q];
         float x, y;
         t.apply(m.x, m.y, x, y);
-        ob += a.foreground(x, y);
+        ob += b.inner[q] && a.foreground(x, y);
     }
-    const double n = static_cast<double>(pairs);
-    const double floor = 12;
-    const double da = std::max<double>(oa, floor), db = std::max<double>(ob, floor);
-    const double s = 100.0 * n * n / (da * db);
+    const double n = pairs;
+    const double da = std::max<double>(oa, kOverlapFloor), db = std::max<double>(ob, kOverlapFloor);
+    const double s = 100.0 * n / std::sqrt(da * db);
     return static_cast<int>(std::lround(std::min(s, static_cast<double>(FPMATCH_MAX_SCORE))));
 }
 
@@ -283,7 +287,12 @@ int compare(const fpmatch_template& a, const fpmatch_template& b) {
         }
         if (pairs.size() < 3)
             continue;
-        best = std::max(best, score_alignment(a, b, t, pairs.size()));
+        // A pair counts more when the two minutiae's neighbourhoods agree too: chance
+        // pairs between different fingers rarely bring their neighbours along.
+        double n = 0;
+        for (const Pair& pr : pairs)
+            n += 0.3 + 0.7 * std::min(1.0f, local_similarity(a, pr.i, b, pr.k));
+        best = std::max(best, score_alignment(a, b, t, n));
     }
     return best;
 }
@@ -342,6 +351,13 @@ int fpmatch_extract(const uint8_t* pixels, int width, int height, int reserved,
                 t->m.resize(FPMATCH_MAX_MINUTIAE);
             }
             build_neighbours(*t);
+            for (const Minutia& m : t->m) {
+                bool in = true;
+                for (int dy = -2; dy <= 2; ++dy)
+                    for (int dx = -2; dx <= 2; ++dx)
+                        in = in && t->foreground(m.x + dx * kBlock, m.y + dy * kBlock);
+                t->inner.push_back(in);
+            }
         }
         *out = t.release();
         return FPMATCH_OK;

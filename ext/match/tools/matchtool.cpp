@@ -5,17 +5,23 @@
 //                                 template made once
 //   matchtool set DIR             compares the slot files dedo1.bmp ... dedo10.bmp of DIR
 //                                 and prints "N<TAB>M<TAB>score" for each pair of slots that
-//                                 look like the same finger; missing slot files are skipped
+//                                 look like the same finger; missing slot files and copies
+//                                 of DIR's amputation picture (Amputado.BMP, any case) are
+//                                 skipped
 // Exit status 0, 1 when a file cannot be read (reason on stderr; pairs goes on with the
 // next line), 2 on a wrong command line; -h or --help prints the usage on stdout.
 #include "fpmatch.h"
 #include "greyio.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <iostream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <string>
@@ -27,11 +33,11 @@ const char kUsage[] =
     "       matchtool pairs < LIST\n"
     "       matchtool set DIR\n"
     "Compares fingerprints (8-bit grey BMP, 500 ppi). score prints the similarity of two\n"
-    "prints (0 ... 100). pairs reads lines\n"
-    "\"A.bmp<TAB>B.bmp\" and prints \"A<TAB>B<TAB>score\" for each. set compares the slot\n"
-    "files dedo1.bmp ... dedo10.bmp of DIR and prints \"N<TAB>M<TAB>score\" for each pair of\n"
-    "slots that look like the same finger. Exit status 0, 1 when a file cannot be read,\n"
-    "2 on a wrong command line.\n";
+    "prints (0 ... 100). pairs reads lines \"A.bmp<TAB>B.bmp\" and prints\n"
+    "\"A<TAB>B<TAB>score\" for each. set compares the slot files dedo1.bmp ... dedo10.bmp\n"
+    "of DIR (missing ones, and copies of the amputation picture Amputado.BMP of DIR, are\n"
+    "skipped) and prints \"N<TAB>M<TAB>score\" for each pair of slots that look like the\n"
+    "same finger. Exit status 0, 1 when a file cannot be read, 2 on a wrong command line.\n";
 
 struct TemplateDeleter {
     void operator()(fpmatch_template* t) const { fpmatch_free(t); }
@@ -107,11 +113,33 @@ int cmd_pairs() {
     return failures ? 1 : 0;
 }
 
+// The whole file, empty when it cannot be read.
+std::string contents(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The amputation picture of a set's folder (name in any case), empty when there is none.
+std::string amputation_picture(const char* dir) {
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(dir, ec)) {
+        std::string name = e.path().filename().string();
+        for (char& c : name)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (name == "amputado.bmp")
+            return contents(e.path().string());
+    }
+    return {};
+}
+
 int cmd_set(const char* dir) {
     Template slots[10];
     int failures = 0;
+    const std::string amputated = amputation_picture(dir);
     for (int n = 1; n <= 10; ++n) {
         const std::string path = std::string(dir) + "/dedo" + std::to_string(n) + ".bmp";
+        if (!amputated.empty() && contents(path) == amputated)
+            continue; // an amputated finger: every such slot holds the same picture
         slots[n - 1] = load(path, true);
         if (!slots[n - 1]) {
             errno = 0;
