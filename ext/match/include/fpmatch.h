@@ -37,7 +37,7 @@ enum fpmatch_error {
 
 /* Score from which two prints are taken for the same finger. Chosen on public sample
  * prints so that about one pair of different fingers in a thousand reaches it. */
-#define FPMATCH_SAME_FINGER 38
+#define FPMATCH_SAME_FINGER 35
 
 /* Highest score fpmatch_compare gives. */
 #define FPMATCH_MAX_SCORE 100

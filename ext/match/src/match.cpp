@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <vector>
@@ -17,7 +18,9 @@ constexpr int kNeighbours = 7;           // neighbours in a minutia's local stru
 constexpr float kNeighbourMax = 130;     // farther minutiae are no neighbours (pixels)
 constexpr float kMinReliability = 0.05f; // detector reliabilities run 0.01 .. 0.99
 constexpr double kOverlapFloor = 12;     // fewest minutiae a common area is taken to hold
-constexpr int kSeeds = 12;               // alignments tried, best local similarities first
+constexpr size_t kSeedMinutiae = 20;     // alignments are sought among the most reliable minutiae
+constexpr size_t kSeeds = 12;            // alignments tried, best local similarities first
+                                         // alignments tried, best local similarities first
 constexpr int kBlock = 8;                // the detector's map block size
 
 struct Minutia {
@@ -26,18 +29,37 @@ struct Minutia {
     float rel;
 };
 
+// Angles in a neighbourhood are kept in 1/65536 of a full turn, so that the difference of
+// two is one 16-bit subtraction.
+using Angle16 = uint16_t;
+constexpr float kAngleUnits = 65536.0f / static_cast<float>(2 * kPi);
+
+Angle16 to_angle16(float radians) {
+    const long u = std::lround(radians * kAngleUnits);
+    return static_cast<Angle16>(static_cast<unsigned long>(u) & 0xffffu);
+}
+
+int angle16_diff(Angle16 a, Angle16 b) {
+    return std::abs(static_cast<int>(static_cast<int16_t>(static_cast<uint16_t>(a - b))));
+}
+
 struct Neighbour {
-    float d;   // distance
-    float phi; // direction of the line to the neighbour, relative to the minutia's
-    float psi; // the neighbour's direction relative to the minutia's
+    float d;     // distance; the neighbours of a minutia are listed nearest first
+    Angle16 phi; // direction of the line to the neighbour, relative to the minutia's
+    Angle16 psi; // the neighbour's direction relative to the minutia's
 };
 
 float wrap(float a) { // to (-pi, pi]
-    while (a > kPi)
-        a -= 2 * kPi;
-    while (a <= -kPi)
-        a += 2 * kPi;
+    constexpr float pi = static_cast<float>(kPi), two_pi = static_cast<float>(2 * kPi);
+    while (a > pi)
+        a -= two_pi;
+    while (a <= -pi)
+        a += two_pi;
     return a;
+}
+
+float dist(float dx, float dy) {
+    return std::sqrt(dx * dx + dy * dy);
 }
 
 float adiff(float a, float b) {
@@ -51,8 +73,10 @@ struct fpmatch_template {
     int map_w = 0, map_h = 0;
     std::vector<uint8_t> fg;    // 1 where the block is foreground, map_w × map_h
     std::vector<uint8_t> inner; // per minutia: no background block next to its own
+    uint64_t key = 0;           // a hash of the minutiae, to order two templates
     std::vector<Minutia> m;
-    std::vector<Neighbour> nb; // kNeighbours a minutia (d = 0 marks an absent one)
+    std::vector<Neighbour> nb; // kNeighbours a minutia, the first nbn[i] of them present
+    std::vector<uint8_t> nbn;
 
     bool foreground(float x, float y) const {
         if (x < 0 || y < 0 || x >= width || y >= height || map_w == 0)
@@ -68,57 +92,60 @@ namespace {
 void build_neighbours(fpmatch_template& t) {
     const size_t n = t.m.size();
     t.nb.assign(n * kNeighbours, Neighbour{0, 0, 0});
-    std::vector<std::pair<float, size_t>> dist;
-    dist.reserve(n);
+    t.nbn.assign(n, 0);
+    std::vector<std::pair<float, size_t>> near;
+    near.reserve(n);
     for (size_t i = 0; i < n; ++i) {
-        dist.clear();
+        near.clear();
         for (size_t j = 0; j < n; ++j) {
             if (j == i)
                 continue;
-            const float d = std::hypot(t.m[j].x - t.m[i].x, t.m[j].y - t.m[i].y);
+            const float d = dist(t.m[j].x - t.m[i].x, t.m[j].y - t.m[i].y);
             if (d > 0 && d <= kNeighbourMax)
-                dist.emplace_back(d, j);
+                near.emplace_back(d, j);
         }
-        const size_t k = std::min<size_t>(kNeighbours, dist.size());
-        std::partial_sort(dist.begin(), dist.begin() + static_cast<ptrdiff_t>(k), dist.end());
+        const size_t k = std::min<size_t>(kNeighbours, near.size());
+        t.nbn[i] = static_cast<uint8_t>(k);
+        std::partial_sort(near.begin(), near.begin() + static_cast<ptrdiff_t>(k), near.end());
         for (size_t q = 0; q < k; ++q) {
             const Minutia& a = t.m[i];
-            const Minutia& b = t.m[dist[q].second];
+            const Minutia& b = t.m[near[q].second];
             Neighbour& e = t.nb[i * kNeighbours + q];
-            e.d = dist[q].first;
-            e.phi = wrap(std::atan2(b.y - a.y, b.x - a.x) - a.a);
-            e.psi = wrap(b.a - a.a);
+            e.d = near[q].first;
+            e.phi = to_angle16(std::atan2(b.y - a.y, b.x - a.x) - a.a);
+            e.psi = to_angle16(b.a - a.a);
         }
     }
 }
 
 // How well the neighbourhoods of minutia i of a and k of b agree, 0 .. 1.
 float local_similarity(const fpmatch_template& a, size_t i, const fpmatch_template& b, size_t k) {
+    constexpr float kPhiTol = 0.35f * kAngleUnits, kPsiTol = 0.55f * kAngleUnits;
     const Neighbour* na = &a.nb[i * kNeighbours];
     const Neighbour* nb = &b.nb[k * kNeighbours];
+    const int ca = a.nbn[i], cb = b.nbn[k];
     float sum = 0;
-    int ca = 0, cb = 0;
     bool used[kNeighbours] = {};
-    for (int u = 0; u < kNeighbours; ++u) {
-        if (na[u].d == 0)
-            continue;
-        ++ca;
+    for (int u = 0; u < ca; ++u) {
         float best = 0;
         int bestv = -1;
-        for (int v = 0; v < kNeighbours; ++v) {
-            if (nb[v].d == 0 || used[v])
-                continue;
-            const float td = 6 + 0.1f * na[u].d;
+        const float td = 6 + 0.1f * na[u].d;
+        for (int v = 0; v < cb; ++v) {
             const float dd = std::fabs(na[u].d - nb[v].d);
-            if (dd >= td)
+            if (dd >= td) {
+                if (nb[v].d > na[u].d)
+                    break; // the rest lie farther still
                 continue;
-            const float dp = adiff(na[u].phi, nb[v].phi);
-            if (dp >= 0.35f)
+            }
+            const int dp = angle16_diff(na[u].phi, nb[v].phi);
+            if (dp >= kPhiTol || used[v])
                 continue;
-            const float ds = adiff(na[u].psi, nb[v].psi);
-            if (ds >= 0.55f)
+            const int ds = angle16_diff(na[u].psi, nb[v].psi);
+            if (ds >= kPsiTol)
                 continue;
-            const float s = 1 - (dd / td + dp / 0.35f + ds / 0.55f) / 3;
+            const float s =
+                1 -
+                (dd / td + static_cast<float>(dp) / kPhiTol + static_cast<float>(ds) / kPsiTol) / 3;
             if (s > best) {
                 best = s;
                 bestv = v;
@@ -129,8 +156,6 @@ float local_similarity(const fpmatch_template& a, size_t i, const fpmatch_templa
             sum += best;
         }
     }
-    for (int v = 0; v < kNeighbours; ++v)
-        cb += nb[v].d != 0;
     const int c = std::max(std::min(ca, cb), 3);
     return sum / static_cast<float>(c);
 }
@@ -176,12 +201,12 @@ void pair_minutiae(const fpmatch_template& a, const fpmatch_template& b, const T
     cands.reserve(na * 2);
     for (size_t i = 0; i < na; ++i) {
         const Minutia& ma = a.m[i];
-        const float tol = base + grow * std::hypot(ma.x - cx, ma.y - cy);
+        const float tol = base + grow * dist(ma.x - cx, ma.y - cy);
         for (size_t k = 0; k < nb; ++k) {
             const float dx = bx[k] - ma.x, dy = by[k] - ma.y;
             if (std::fabs(dx) > tol || std::fabs(dy) > tol)
                 continue;
-            const float d = std::hypot(dx, dy);
+            const float d = dist(dx, dy);
             if (d > tol)
                 continue;
             if (adiff(ma.a, b.m[k].a + t.rot) > angle_tol)
@@ -261,13 +286,14 @@ int compare(const fpmatch_template& a, const fpmatch_template& b) {
     };
     std::vector<Seed> seeds;
     seeds.reserve(na * nb / 4);
-    for (size_t i = 0; i < na; ++i)
-        for (size_t k = 0; k < nb; ++k) {
+    const size_t sa = std::min<size_t>(na, kSeedMinutiae), sb = std::min<size_t>(nb, kSeedMinutiae);
+    for (size_t i = 0; i < sa; ++i)
+        for (size_t k = 0; k < sb; ++k) {
             const float s = local_similarity(a, i, b, k);
             if (s > 0.25f)
                 seeds.push_back({s, static_cast<int>(i), static_cast<int>(k)});
         }
-    const size_t keep = std::min<size_t>(kSeeds, seeds.size());
+    const size_t keep = std::min(kSeeds, seeds.size());
     std::partial_sort(seeds.begin(), seeds.begin() + static_cast<ptrdiff_t>(keep), seeds.end(),
                       [](const Seed& p, const Seed& q) { return p.s > q.s; });
     int best = 0;
@@ -345,12 +371,20 @@ int fpmatch_extract(const uint8_t* pixels, int width, int height, int reserved,
                                 static_cast<float>(std::atan2(-std::cos(d), std::sin(d))),
                                 static_cast<float>(m.reliability)});
             }
-            if (t->m.size() > FPMATCH_MAX_MINUTIAE) {
-                std::stable_sort(t->m.begin(), t->m.end(),
-                                 [](const Minutia& p, const Minutia& q) { return p.rel > q.rel; });
+            // Most reliable first: alignments are sought among the first ones only.
+            std::stable_sort(t->m.begin(), t->m.end(),
+                             [](const Minutia& p, const Minutia& q) { return p.rel > q.rel; });
+            if (t->m.size() > FPMATCH_MAX_MINUTIAE)
                 t->m.resize(FPMATCH_MAX_MINUTIAE);
-            }
             build_neighbours(*t);
+            uint64_t h = 1469598103934665603ull; // FNV-1a over the positions and directions
+            for (const Minutia& m : t->m)
+                for (float f : {m.x, m.y, m.a}) {
+                    uint32_t bits;
+                    std::memcpy(&bits, &f, sizeof bits);
+                    h = (h ^ bits) * 1099511628211ull;
+                }
+            t->key = h;
             for (const Minutia& m : t->m) {
                 bool in = true;
                 for (int dy = -2; dy <= 2; ++dy)
@@ -377,8 +411,10 @@ int fpmatch_compare(const fpmatch_template* a, const fpmatch_template* b, int* s
     if (!a || !b)
         return FPMATCH_EINVAL;
     try {
-        // Symmetric: the better of the two directions.
-        *score = std::max(compare(*a, *b), compare(*b, *a));
+        // Symmetric: the two templates are always taken in the same order.
+        const bool swap =
+            b->m.size() < a->m.size() || (b->m.size() == a->m.size() && b->key < a->key);
+        *score = swap ? compare(*b, *a) : compare(*a, *b);
         return FPMATCH_OK;
     } catch (const std::bad_alloc&) {
         return FPMATCH_ENOMEM;
