@@ -59,12 +59,16 @@ TFConfigTrazel::TFConfigTrazel(QWidget* parent, QString settingsPath)
     cbAutoAvance = new QCheckBox(QStringLiteral("Avance automático"), this);
     cbAutoAvance->setObjectName("cbAutoAvance");
     cbAutoAvance->setGeometry(104, 104, 153, 17);
+    cbDuplicateCheck = new QCheckBox(QStringLiteral("Avisar dedo repetido"), this);
+    cbDuplicateCheck->setObjectName("cbDuplicateCheck");
+    cbDuplicateCheck->setGeometry(264, 104, 145, 17);
 
     setTabOrder(btOK, btCancel);
     setTabOrder(btCancel, cbScannerType);
     setTabOrder(cbScannerType, cbFlipHor);
     setTabOrder(cbFlipHor, cbFlipVer);
     setTabOrder(cbFlipVer, cbAutoAvance);
+    setTabOrder(cbAutoAvance, cbDuplicateCheck);
 
     connect(btOK, &QPushButton::clicked, this,
             [this] { platform::RunReported([this] { btOKClick(); }); });
@@ -83,6 +87,7 @@ void TFConfigTrazel::LoadSettings() {
     cbFlipHor->setChecked(ini.ReadBool(kSection, QStringLiteral("flip_hor"), false));
     cbFlipVer->setChecked(ini.ReadBool(kSection, QStringLiteral("flip_ver"), false));
     cbAutoAvance->setChecked(ini.ReadBool(kSection, QStringLiteral("AutoAvance"), true));
+    cbDuplicateCheck->setChecked(ini.ReadBool(kSection, QStringLiteral("DuplicateCheck"), true));
 }
 
 void TFConfigTrazel::SaveSettings() {
@@ -91,6 +96,7 @@ void TFConfigTrazel::SaveSettings() {
     ini.WriteBool(kSection, QStringLiteral("flip_hor"), cbFlipHor->isChecked());
     ini.WriteBool(kSection, QStringLiteral("flip_ver"), cbFlipVer->isChecked());
     ini.WriteBool(kSection, QStringLiteral("AutoAvance"), cbAutoAvance->isChecked());
+    ini.WriteBool(kSection, QStringLiteral("DuplicateCheck"), cbDuplicateCheck->isChecked());
 }
 
 void TFConfigTrazel::btOKClick() {

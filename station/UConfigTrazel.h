@@ -28,6 +28,7 @@ class TFConfigTrazel : public QDialog {
     QCheckBox* cbFlipHor;
     QCheckBox* cbFlipVer;
     QCheckBox* cbAutoAvance;
+    QCheckBox* cbDuplicateCheck; // warn when a print looks like another slot's finger
     TPanel* Panel1;
     QPushButton* btOK;
     QPushButton* btCancel;

@@ -1,5 +1,6 @@
 // Saving the set: the ten slot bitmaps converted to WSQ files in slot order, then the program
 // ends; the first missing or failing slot stops the save and is selected.
+#include "DuplicateCheck.h"
 #include "BusyCursor.h"
 #include "IntegratedBiometrics.h"
 #include "UProgreso.h"
@@ -11,6 +12,9 @@
 #include <QScopeGuard>
 
 void TFTrazel::btGrabarClick() {
+    // The same finger in two slots: saving goes on only when the operator says so.
+    if (FDuplicates && !FDuplicates->ConfirmSave())
+        return;
     SaveSet();
 }
 
