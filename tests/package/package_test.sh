@@ -26,7 +26,7 @@ root=$scratch/root
 dpkg-deb -x "$deb" "$root"
 touch "$scratch/unpacked"
 prog=$root/usr/lib/trazel
-for f in TrazelIB Yemario BMP2WSQ libGBNFIQ.so libWSQPACK.so libIBScanUltimate.so libScanMan.so \
+for f in TrazelIB Yemario BMP2WSQ matchtool libGBNFIQ.so libWSQPACK.so libIBScanUltimate.so libScanMan.so \
     Amputado.BMP fmodelo.bemepe per-user-data; do
     [[ -e $prog/$f ]] || fail "missing in the program folder: $f"
 done
