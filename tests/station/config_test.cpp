@@ -31,12 +31,14 @@ TEST_F(ConfigDialog, DefaultsWithoutFileAndAceptarWritesThem) {
     EXPECT_FALSE(dlg.cbFlipHor->isChecked());
     EXPECT_FALSE(dlg.cbFlipVer->isChecked());
     EXPECT_TRUE(dlg.cbAutoAvance->isChecked());
+    EXPECT_TRUE(dlg.cbDuplicateCheck->isChecked());
     EXPECT_FALSE(QFile::exists(path)); // reading creates nothing
     dlg.show();
     QTest::mouseClick(dlg.btOK, Qt::LeftButton);
     EXPECT_FALSE(dlg.isVisible());
     EXPECT_EQ(IniText(path),
-              "[Config]\r\nScannerType=0\r\nflip_hor=0\r\nflip_ver=0\r\nAutoAvance=1\r\n");
+              "[Config]\r\nScannerType=0\r\nflip_hor=0\r\nflip_ver=0\r\nAutoAvance=1\r\n"
+              "DuplicateCheck=1\r\n");
 }
 
 TEST_F(ConfigDialog, ReadsStoredValues) {

@@ -20,7 +20,6 @@ constexpr float kMinReliability = 0.05f; // detector reliabilities run 0.01 .. 0
 constexpr double kOverlapFloor = 12;     // fewest minutiae a common area is taken to hold
 constexpr size_t kSeedMinutiae = 20;     // alignments are sought among the most reliable minutiae
 constexpr size_t kSeeds = 12;            // alignments tried, best local similarities first
-                                         // alignments tried, best local similarities first
 constexpr int kBlock = 8;                // the detector's map block size
 
 struct Minutia {
