@@ -10,17 +10,52 @@
 
 #include <QFile>
 #include <QMessageBox>
-#include <QMutexLocker>
 
 #include <algorithm>
 #include <cstdlib>
 
-TDuplicateCheck::TDuplicateCheck(TFTrazel* window) : QObject(window), FWindow(window) {
-    FPool.setMaxThreadCount(1); // one print at a time, in landing order
+TDuplicateCheck::TDuplicateCheck(TFTrazel* window)
+    : QObject(window), FWindow(window), FWorker([this] { Work(); }) {
+    FPoll.setInterval(5);
+    connect(&FPoll, &QTimer::timeout, this, &TDuplicateCheck::Drain);
 }
 
 TDuplicateCheck::~TDuplicateCheck() {
-    FPool.waitForDone(); // the jobs refer to this object
+    {
+        std::lock_guard lock(FMutex);
+        FStop = true;
+    }
+    FWake.notify_all();
+    FWorker.join();
+}
+
+// The worker: one print at a time, in landing order.
+void TDuplicateCheck::Work() {
+    std::unique_lock lock(FMutex);
+    for (;;) {
+        FWake.wait(lock, [this] { return FStop || !FJobs.empty(); });
+        if (FStop)
+            return;
+        Job job = std::move(FJobs.front());
+        FJobs.pop_front();
+        FBusy = true;
+        lock.unlock();
+        Template t;
+        greyio_image img;
+        if (greyio_bmp_decode(job.bytes.data(), job.bytes.size(), &img) == GREYIO_OK) {
+            fpmatch_template* raw = nullptr;
+            if (img.width <= FPMATCH_MAX_SIDE && img.height <= FPMATCH_MAX_SIDE &&
+                fpmatch_extract(img.pixels, static_cast<int>(img.width),
+                                static_cast<int>(img.height), 0, &raw) == FPMATCH_OK)
+                t = Template(raw, fpmatch_free);
+            std::free(img.pixels);
+        }
+        lock.lock();
+        FDone.push_back({job.slot, job.generation, std::move(t)});
+        FBusy = false;
+        if (FJobs.empty())
+            FIdle.notify_all();
+    }
 }
 
 bool TDuplicateCheck::Enabled() {
@@ -45,26 +80,14 @@ void TDuplicateCheck::PrintLanded(int n) {
     if (!file.open(QIODevice::ReadOnly))
         return;
     const QByteArray bytes = file.readAll();
-    const unsigned generation = FGeneration[n];
+    {
+        std::lock_guard lock(FMutex);
+        FJobs.push_back(
+            {n, FGeneration[n], std::vector<uint8_t>(bytes.constBegin(), bytes.constEnd())});
+    }
+    FWake.notify_one();
     ++FPending;
-    FPool.start([this, n, generation, bytes] {
-        Template t;
-        greyio_image img;
-        if (greyio_bmp_decode(reinterpret_cast<const uint8_t*>(bytes.constData()),
-                              static_cast<size_t>(bytes.size()), &img) == GREYIO_OK) {
-            fpmatch_template* raw = nullptr;
-            if (img.width <= FPMATCH_MAX_SIDE && img.height <= FPMATCH_MAX_SIDE &&
-                fpmatch_extract(img.pixels, static_cast<int>(img.width),
-                                static_cast<int>(img.height), 0, &raw) == FPMATCH_OK)
-                t = Template(raw, fpmatch_free);
-            std::free(img.pixels);
-        }
-        {
-            QMutexLocker lock(&FMutex);
-            FDone.push_back({n, generation, std::move(t)});
-        }
-        QMetaObject::invokeMethod(this, &TDuplicateCheck::Drain, Qt::QueuedConnection);
-    });
+    FPoll.start();
 }
 
 void TDuplicateCheck::Forget(int n) {
@@ -91,20 +114,25 @@ void TDuplicateCheck::DropPairsOf(int n) {
 }
 
 void TDuplicateCheck::Finish() {
-    FPool.waitForDone();
+    {
+        std::unique_lock lock(FMutex);
+        FIdle.wait(lock, [this] { return FJobs.empty() && !FBusy; });
+    }
     Drain();
 }
 
 void TDuplicateCheck::Drain() {
     std::vector<Done> done;
     {
-        QMutexLocker lock(&FMutex);
+        std::lock_guard lock(FMutex);
         done.swap(FDone);
     }
     for (const Done& d : done) {
         --FPending;
         Apply(d);
     }
+    if (FPending == 0)
+        FPoll.stop();
 }
 
 void TDuplicateCheck::Apply(const Done& d) {
