@@ -248,10 +248,18 @@ TEST(MatchInvariance, HalfOfTheSamePrintStillMatches) {
 
 // ---- pictures that are no print ----
 
-TEST(MatchNoPrint, BlankTinyAndAmputationPicturesMatchNothing) {
+TEST(MatchNoPrint, BlankTinyNoiseAndAmputationPicturesMatchNothing) {
     Image blank{400, 500, std::vector<uint8_t>(400 * 500, 255)};
     Image black{400, 500, std::vector<uint8_t>(400 * 500, 0)};
     Image tiny{3, 2, std::vector<uint8_t>(6, 128)};
+    // Sensor noise: many spurious minutiae, of which only the most reliable are kept.
+    Image noise{400, 500, std::vector<uint8_t>(400 * 500)};
+    uint32_t state = 12345;
+    for (uint8_t& p : noise.px) {
+        state = state * 1664525u + 1013904223u;
+        p = static_cast<uint8_t>(state >> 24);
+    }
+    EXPECT_LE(fpmatch_minutiae(extract(noise).get()), FPMATCH_MAX_MINUTIAE);
     Image amputation = load(fs::path(STATION_SOURCE_DIR) / "assets" / "Amputado.BMP");
     ASSERT_GT(amputation.w, 0);
     for (const Image* im : {&blank, &black, &tiny}) {
@@ -263,7 +271,7 @@ TEST(MatchNoPrint, BlankTinyAndAmputationPicturesMatchNothing) {
     if (!fs::exists(kFixtures / "prints"))
         return;
     const Image print = load(kFixtures / "prints" / "fvc2002_db1_101_1.bmp");
-    for (const Image* im : {&blank, &black, &tiny, &amputation})
+    for (const Image* im : {&blank, &black, &tiny, &noise, &amputation})
         EXPECT_LT(score(print, *im), FPMATCH_SAME_FINGER);
 }
 
