@@ -63,6 +63,7 @@ run_tsan() {
     # Only what the labelled tests run (their programs come in through their dependencies).
     cmake --build "$dir" -j2 --target capture_sequences_test beeper_test capture_window_test \
         test_fingerscan test_fingerscan_module test_fingerscan_fprint station_flows_test \
+        duplicate_check_test \
         yemario_test faults_station_test faults_nfiq_test faults_yemario_test \
         faults_set_integrity_test
     rm -rf "$logs" && mkdir -p "$logs"

@@ -62,6 +62,9 @@ TFConfigTrazel::TFConfigTrazel(QWidget* parent, QString settingsPath)
     cbAutoAvance = new QCheckBox(QStringLiteral("Avance automático"), this);
     cbAutoAvance->setObjectName("cbAutoAvance");
     cbAutoAvance->setGeometry(104, 104, 153, 17);
+    cbDuplicateCheck = new QCheckBox(QStringLiteral("Avisar dedo repetido"), this);
+    cbDuplicateCheck->setObjectName("cbDuplicateCheck");
+    cbDuplicateCheck->setGeometry(264, 104, 145, 17);
 
     lblScannerInUse = new QLabel(Panel1);
     lblScannerInUse->setObjectName("lblScannerInUse");
@@ -75,6 +78,7 @@ TFConfigTrazel::TFConfigTrazel(QWidget* parent, QString settingsPath)
     setTabOrder(cbScannerType, cbFlipHor);
     setTabOrder(cbFlipHor, cbFlipVer);
     setTabOrder(cbFlipVer, cbAutoAvance);
+    setTabOrder(cbAutoAvance, cbDuplicateCheck);
 
     AddTransactionControls();
 
@@ -113,7 +117,7 @@ void TFConfigTrazel::AddTransactionControls() {
     const QRegularExpression ident(QStringLiteral("[\\x20-\\x7E]{1,35}"));
     edORI->setValidator(new QRegularExpressionValidator(ident, edORI));
     edDAI->setValidator(new QRegularExpressionValidator(ident, edDAI));
-    setTabOrder(cbAutoAvance, cbGrabarAN2);
+    setTabOrder(cbDuplicateCheck, cbGrabarAN2);
     setTabOrder(cbGrabarAN2, edORI);
     setTabOrder(edORI, edDAI);
 }
@@ -144,6 +148,7 @@ void TFConfigTrazel::LoadSettings() {
     cbFlipHor->setChecked(ini.ReadBool(kSection, QStringLiteral("flip_hor"), false));
     cbFlipVer->setChecked(ini.ReadBool(kSection, QStringLiteral("flip_ver"), false));
     cbAutoAvance->setChecked(ini.ReadBool(kSection, QStringLiteral("AutoAvance"), true));
+    cbDuplicateCheck->setChecked(ini.ReadBool(kSection, QStringLiteral("DuplicateCheck"), true));
     cbGrabarAN2->setChecked(ini.ReadBool(kSection, QStringLiteral("GrabarAN2"), false));
     edORI->setText(
         ini.ReadString(kSection, QStringLiteral("AN2_ORI"), QStringLiteral("ORIG00001")));
@@ -157,6 +162,7 @@ void TFConfigTrazel::SaveSettings() {
     ini.WriteBool(kSection, QStringLiteral("flip_hor"), cbFlipHor->isChecked());
     ini.WriteBool(kSection, QStringLiteral("flip_ver"), cbFlipVer->isChecked());
     ini.WriteBool(kSection, QStringLiteral("AutoAvance"), cbAutoAvance->isChecked());
+    ini.WriteBool(kSection, QStringLiteral("DuplicateCheck"), cbDuplicateCheck->isChecked());
     ini.WriteBool(kSection, QStringLiteral("GrabarAN2"), cbGrabarAN2->isChecked());
     ini.WriteString(kSection, QStringLiteral("AN2_ORI"), edORI->text());
     ini.WriteString(kSection, QStringLiteral("AN2_DAI"), edDAI->text());

@@ -30,6 +30,7 @@ class TFConfigTrazel : public QDialog {
     QCheckBox* cbFlipHor;
     QCheckBox* cbFlipVer;
     QCheckBox* cbAutoAvance;
+    QCheckBox* cbDuplicateCheck; // warn when a print looks like another slot's finger
     // The ANSI/NIST-ITL transaction written with the set: on/off, originating and destination
     // agency.
     QCheckBox* cbGrabarAN2;

@@ -1,3 +1,4 @@
+#include "DuplicateCheck.h"
 #include "UTrazel.h"
 
 #include "BusyCursor.h"
@@ -243,6 +244,7 @@ void TFTrazel::FormCreate(const QStringList& args) {
     FClickCrono->Start();
     FSetCrono->Start();
     AttachFingerScan();
+    FDuplicates = new TDuplicateCheck(this);
     SelectSlot(1);
     DeleteSlotFiles();
     if (!args.isEmpty()) {

@@ -41,6 +41,8 @@ enum : int { VK_TAB = 9, VK_RETURN = 13, VK_ESCAPE = 27, VK_SPACE = 32 };
 // Translates a Qt key and its modifiers to a virtual key and a Shift/Ctrl/Alt state.
 int VirtualKey(int qtKey, Qt::KeyboardModifiers& modifiers);
 
+class TDuplicateCheck;
+
 class TFTrazel : public QMainWindow {
     Q_OBJECT
   public:
@@ -59,6 +61,7 @@ class TFTrazel : public QMainWindow {
     TSlotBadge* ScoreBadge(int n) const;   // the score mark over slot n's viewer, or null
     TImageViewer* CurrentImage() const { return FCurrentImage; }
     bool Modified() const { return FModified; }
+    TDuplicateCheck* DuplicateCheck() const { return FDuplicates; }
 
     // Gives a viewer the display scale at which its whole image fits its client area.
     static void FitToViewer(TImageViewer* viewer);
@@ -151,8 +154,9 @@ class TFTrazel : public QMainWindow {
     int FCurrentSlot = 0;
     TImageViewer* FCurrentImage = nullptr;
     bool FModified = false;
-    std::array<int, 11> FQualityScore{};  // [1..10]
-    std::array<int, 11> FQualityStatus{}; // [1..10]; −2 = not scored
+    TDuplicateCheck* FDuplicates = nullptr; // the same finger in two slots
+    std::array<int, 11> FQualityScore{};    // [1..10]
+    std::array<int, 11> FQualityStatus{};   // [1..10]; −2 = not scored
 
   private:
     void AttachFingerScan();

@@ -2,6 +2,7 @@
 // component's deliveries, the after-capture step, the quality line and the finger viewer.
 #include "BitmapUtil.h"
 #include "BusyCursor.h"
+#include "DuplicateCheck.h"
 #include "Errors.h"
 #include "IntegratedBiometrics.h"
 #include "NFIQUtil.h"
@@ -62,7 +63,11 @@ void TFTrazel::CaptureWindowClosed() {}
 
 void TFTrazel::CaptureDone(int slot) {
     // The print belongs to the slot it was taken for, whichever slot the operator selected
-    // meanwhile: that slot is loaded and shown, and the advance goes on from it.
+    // meanwhile: that slot is loaded and shown, and the advance goes on from it. The slot's
+    // earlier print leaves the duplicate check first; the new one joins it once the advance
+    // is done, so that its warning, when there is one, is the last word in the message line.
+    if (FDuplicates)
+        FDuplicates->Forget(slot);
     if (slot != CurrentSlot())
         SelectSlot(slot);
     LoadSlotImage();
@@ -74,6 +79,8 @@ void TFTrazel::CaptureDone(int slot) {
         int key = VK_SPACE;
         FormKeyUp(key, Qt::NoModifier);
     }
+    if (FDuplicates)
+        FDuplicates->PrintLanded(slot);
 }
 
 void TFTrazel::LoadSlotImage() {

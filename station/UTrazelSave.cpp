@@ -2,6 +2,7 @@
 // settings ask for it, the set as one ANSI/NIST-ITL transaction, then the program ends; the
 // first missing or failing slot stops the save and is selected, and a transaction that cannot
 // be written stops it the same way.
+#include "DuplicateCheck.h"
 #include "BusyCursor.h"
 #include "IntegratedBiometrics.h"
 #include "NFIQUtil.h"
@@ -66,6 +67,9 @@ bool TFTrazel::SaveTransaction(QString& file, QString& error) {
 }
 
 void TFTrazel::btGrabarClick() {
+    // The same finger in two slots: saving goes on only when the operator says so.
+    if (FDuplicates && !FDuplicates->ConfirmSave())
+        return;
     SaveSet();
 }
 

@@ -1,4 +1,5 @@
 // Amputations, clearing the set, leaving the station, and the hidden test-image loader.
+#include "DuplicateCheck.h"
 #include "BusyCursor.h"
 #include "IntegratedBiometrics.h"
 #include "MessageBox.h"
@@ -62,6 +63,8 @@ void TFTrazel::AmputarClick(QObject* sender) {
     QFile::remove(SlotFile(k));
     SelectSlot(k);
     CopyOver(picture, SlotFile(CurrentSlot())); // a failed copy shows as a missing slot file
+    if (FDuplicates)
+        FDuplicates->Forget(k); // an amputated finger is no print to compare
     LoadSlotImage();
     FModified = true;
 }
@@ -72,6 +75,8 @@ void TFTrazel::btClearClick() {
     if (FIntegratedBiometrics)
         FIntegratedBiometrics->CancelRequest();
     ResetQuality();
+    if (FDuplicates)
+        FDuplicates->ForgetAll();
     DeleteSlotFiles();
     for (int slot = 1; slot <= 10; ++slot) {
         SelectSlot(slot);

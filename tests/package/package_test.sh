@@ -26,8 +26,8 @@ root=$scratch/root
 dpkg-deb -x "$deb" "$root"
 touch "$scratch/unpacked"
 prog=$root/usr/lib/trazel
-for f in TrazelIB Yemario BMP2WSQ tenprint-an2k libGBNFIQ.so libWSQPACK.so libIBScanUltimate.so \
-    libScanMan.so Amputado.BMP fmodelo.bemepe per-user-data; do
+for f in TrazelIB Yemario BMP2WSQ tenprint-an2k matchtool libGBNFIQ.so libWSQPACK.so \
+    libIBScanUltimate.so libScanMan.so Amputado.BMP fmodelo.bemepe per-user-data; do
     [[ -e $prog/$f ]] || fail "missing in the program folder: $f"
 done
 for f in TrazelIB Yemario BMP2WSQ tenprint-an2k; do

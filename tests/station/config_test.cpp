@@ -31,6 +31,7 @@ TEST_F(ConfigDialog, DefaultsWithoutFileAndAceptarWritesThem) {
     EXPECT_FALSE(dlg.cbFlipHor->isChecked());
     EXPECT_FALSE(dlg.cbFlipVer->isChecked());
     EXPECT_TRUE(dlg.cbAutoAvance->isChecked());
+    EXPECT_TRUE(dlg.cbDuplicateCheck->isChecked());
     EXPECT_FALSE(dlg.cbGrabarAN2->isChecked());
     EXPECT_EQ(dlg.edORI->text(), "ORIG00001");
     EXPECT_EQ(dlg.edDAI->text(), "DEST00001");
@@ -40,7 +41,7 @@ TEST_F(ConfigDialog, DefaultsWithoutFileAndAceptarWritesThem) {
     EXPECT_FALSE(dlg.isVisible());
     EXPECT_EQ(IniText(path),
               "[Config]\r\nScannerType=0\r\nflip_hor=0\r\nflip_ver=0\r\nAutoAvance=1\r\n"
-              "GrabarAN2=0\r\nAN2_ORI=ORIG00001\r\nAN2_DAI=DEST00001\r\n");
+              "DuplicateCheck=1\r\nGrabarAN2=0\r\nAN2_ORI=ORIG00001\r\nAN2_DAI=DEST00001\r\n");
 }
 
 TEST_F(ConfigDialog, ReadsStoredValues) {
