@@ -2,8 +2,8 @@
 // settings ask for it, the set as one ANSI/NIST-ITL transaction, then the program ends; the
 // first missing or failing slot stops the save and is selected, and a transaction that cannot
 // be written stops it the same way.
-#include "DuplicateCheck.h"
 #include "BusyCursor.h"
+#include "DuplicateCheck.h"
 #include "IntegratedBiometrics.h"
 #include "NFIQUtil.h"
 #include "UConfigTrazel.h"
