@@ -52,6 +52,10 @@ IBSU_API int IBSIM_Reset(const char* scenarioText, int* pErrorLine);
 /* Same as IBSIM_Reset with the contents of a file (IBSU_ERR_FILE_OPEN when unreadable). */
 IBSU_API int IBSIM_LoadScenarioFile(const char* path, int* pErrorLine);
 
+/* What was wrong with the last scenario that failed to load: "line N: <what is wrong>;
+ * expected <what>" (empty after a scenario that loaded). Cut to textSize-1 bytes. */
+IBSU_API int IBSIM_GetScenarioError(char* text, int textSize);
+
 /* Clock control. IBSIM_AdvanceTime runs, in time order, every action due within the next
  * ms milliseconds (manual clock only; IBSU_ERR_DEVICE_INVALID_STATE otherwise). */
 IBSU_API int IBSIM_SetClock(int clockMode);

@@ -10,6 +10,7 @@
 #include "IBScanUltimateApi.h"
 
 #include "display.h"
+#include "eventlog.h"
 #include "image.h"
 #include "nfiq.h"
 #include "scenario.h"
@@ -73,6 +74,7 @@ struct Scanner {
     std::optional<int> forcedOpen;
     std::optional<int> forcedBegin;
     std::optional<ForcedResult> forcedResult;
+    std::map<std::string, std::deque<int>> callResults; // scripted answers, by scenario key
     std::vector<int> types;
     int singleWidth = 800, singleHeight = 750;
     // Physical state.
@@ -207,14 +209,16 @@ class Sim {
     int reset(const char* text, int* errorLine, const std::string& baseDir) {
         Scenario sc;
         int line = 0;
+        std::string why;
         const bool ok =
-            parseScenario(text ? std::string_view(text) : defaultScenarioText(), sc, line);
+            parseScenario(text ? std::string_view(text) : defaultScenarioText(), sc, line, &why);
         if (errorLine)
             *errorLine = ok ? 0 : line;
         if (!ok)
             sc = Scenario{};
         sc.baseDir = baseDir;
         std::unique_lock lk(m);
+        scenarioError_ = ok ? std::string() : "line " + std::to_string(line) + ": " + why;
         if (std::this_thread::get_id() == dispatcherId_)
             return IBSU_ERR_DEVICE_INVALID_STATE;
         cvIdle_.wait(lk, [&] { return !inHandler_; });
@@ -314,6 +318,8 @@ class Sim {
         sc->attached = true;
         sc->openResults.assign(sc->script.openResults.begin(), sc->script.openResults.end());
         sc->closeBusy = sc->script.closeBusy;
+        for (const auto& [key, list] : sc->script.callResults)
+            sc->callResults[key].assign(list.begin(), list.end());
         sc->types = sc->script.types.empty() ? modelImageTypes(sc->script.model) : sc->script.types;
         modelImageSize(sc->script.model, sc->singleWidth, sc->singleHeight);
         if (sc->script.width > 0)
@@ -476,9 +482,28 @@ class Sim {
             sc.forcedBegin.reset();
             if (result < 0)
                 return result;
+        } else if (const int r = scriptedResult(sc, "begin_result"); r != 0) {
+            result = r;
+            if (result < 0)
+                return result;
         }
         startCapture(*d, type, options);
         return result;
+    }
+
+    // The next scripted answer of a call (scenario key such as "begin_result"), or 0.
+    static int scriptedResult(Scanner& sc, const char* key) {
+        auto it = sc.callResults.find(key);
+        if (it == sc.callResults.end() || it->second.empty())
+            return IBSU_STATUS_OK;
+        const int r = it->second.front();
+        it->second.pop_front();
+        return r;
+    }
+
+    std::string scenarioError() {
+        std::lock_guard lk(m);
+        return scenarioError_;
     }
 
     static bool available(const Scanner& sc, int type) {
@@ -870,7 +895,72 @@ class Sim {
 
     // ---- Events ----
 
+    static std::string describe(const Event& ev) {
+        static const char* const kNames[IBSU_EVENT_COUNT] = {"DEVICE_COUNT",
+                                                             "COMMUNICATION_BREAK",
+                                                             "PREVIEW_IMAGE",
+                                                             "ACQUISITION_BEGIN",
+                                                             "ACQUISITION_END",
+                                                             "5",
+                                                             "FINGER_QUALITY",
+                                                             "FINGER_COUNT",
+                                                             "INIT_PROGRESS",
+                                                             "PLATEN",
+                                                             "10",
+                                                             "11",
+                                                             "RESULT_IMAGE",
+                                                             "KEY_BUTTON"};
+        std::string t = "event ";
+        t += ev.kind >= 0 && ev.kind < IBSU_EVENT_COUNT ? kNames[ev.kind] : "?";
+        if (ev.kind == IBSU_EVENT_INIT_PROGRESS)
+            t += " index=" + std::to_string(ev.handle) + " percent=" + std::to_string(ev.arg);
+        else if (ev.kind == IBSU_EVENT_DEVICE_COUNT)
+            t += " count=" + std::to_string(ev.arg);
+        else
+            t += " handle=" + std::to_string(ev.handle);
+        switch (ev.kind) {
+        case IBSU_EVENT_FINGER_QUALITY: {
+            t += " qualities=";
+            for (std::size_t i = 0; i < ev.ints.size(); ++i)
+                t += (i ? "," : "") + std::to_string(ev.ints[i]);
+            break;
+        }
+        case IBSU_EVENT_FINGER_COUNT:
+            t += " state=" + std::to_string(ev.arg);
+            break;
+        case IBSU_EVENT_PLATEN:
+            t += std::string(" platen=") + (ev.arg ? "has_fingers" : "cleared");
+            break;
+        case IBSU_EVENT_KEY_BUTTON:
+            t += " button=" + std::to_string(ev.arg);
+            break;
+        case IBSU_EVENT_ACQUISITION_BEGIN:
+        case IBSU_EVENT_ACQUISITION_END:
+            t += " type=" + std::to_string(ev.arg);
+            break;
+        case IBSU_EVENT_PREVIEW_IMAGE:
+            if (ev.frame)
+                t += " size=" + std::to_string(ev.frame->width) + "x" +
+                     std::to_string(ev.frame->height);
+            break;
+        case IBSU_EVENT_RESULT_IMAGE:
+            if (ev.result)
+                t += " status=" + std::to_string(ev.result->status) +
+                     " type=" + std::to_string(ev.result->type) +
+                     " fingers=" + std::to_string(ev.result->fingers) +
+                     " segments=" + std::to_string(ev.result->segments.size()) +
+                     " size=" + std::to_string(ev.result->whole->width) + "x" +
+                     std::to_string(ev.result->whole->height);
+            break;
+        default:
+            break;
+        }
+        return t;
+    }
+
     uint64_t push(Event ev) {
+        if (log::enabled())
+            log::line(describe(ev));
         queue_.push_back(std::move(ev));
         ++enqueued_;
         cvDispatch_.notify_one();
@@ -957,8 +1047,8 @@ class Sim {
                 std::lock_guard lk(m);
                 applyScenarioLocked(std::move(empty));
             } else if (reset(ss.str().c_str(), &line, folderOf(path)) != IBSU_STATUS_OK) {
-                std::fprintf(stderr, "ibscan simulator: error in scenario '%s' at line %d\n", path,
-                             line);
+                std::fprintf(stderr, "ibscan simulator: error in scenario '%s' at %s\n", path,
+                             scenarioError_.c_str());
             }
         } else {
             reset(nullptr, nullptr, std::string());
@@ -1156,6 +1246,7 @@ class Sim {
     std::map<std::pair<int64_t, uint64_t>, std::function<void()>> timed_;
     uint64_t timedSeq_ = 0;
     Scenario scenario_;
+    std::string scenarioError_; // "line N: reason" of the last scenario that failed
     std::vector<std::shared_ptr<Scanner>> attached_;
     std::map<int, std::shared_ptr<Scanner>> scanners_;
     int nextScannerId_ = kMaxScanners + 1;
@@ -1235,7 +1326,7 @@ int checkQuad(const int c[8], int width) {
 
 extern "C" {
 
-int IBSU_GetDeviceCount(int* deviceCount) {
+static int impl_IBSU_GetDeviceCount(int* deviceCount) {
     if (!deviceCount)
         return IBSU_ERR_INVALID_PARAM_VALUE;
     Sim& s = Sim::get();
@@ -1244,7 +1335,17 @@ int IBSU_GetDeviceCount(int* deviceCount) {
     return IBSU_STATUS_OK;
 }
 
-int IBSU_GetDeviceDescription(int deviceIndex, IBSU_DeviceDesc* desc) {
+int IBSU_GetDeviceCount(int* deviceCount) {
+    const int r = impl_IBSU_GetDeviceCount(deviceCount);
+    if (ibsim::log::enabled())
+        ibsim::log::call(
+            "IBSU_GetDeviceCount",
+            {r >= 0 && deviceCount ? ibsim::log::arg("deviceCount", *deviceCount) : std::string()},
+            r);
+    return r;
+}
+
+static int impl_IBSU_GetDeviceDescription(int deviceIndex, IBSU_DeviceDesc* desc) {
     if (!desc)
         return IBSU_ERR_INVALID_PARAM_VALUE;
     Sim& s = Sim::get();
@@ -1265,25 +1366,67 @@ int IBSU_GetDeviceDescription(int deviceIndex, IBSU_DeviceDesc* desc) {
     return IBSU_STATUS_OK;
 }
 
-int IBSU_OpenDevice(int deviceIndex, int* pHandle) {
+int IBSU_GetDeviceDescription(int deviceIndex, IBSU_DeviceDesc* desc) {
+    const int r = impl_IBSU_GetDeviceDescription(deviceIndex, desc);
+    if (ibsim::log::enabled())
+        ibsim::log::call("IBSU_GetDeviceDescription",
+                         {ibsim::log::arg("deviceIndex", deviceIndex),
+                          ibsim::log::arg("desc", static_cast<const void*>(desc))},
+                         r);
+    return r;
+}
+
+static int impl_IBSU_OpenDevice(int deviceIndex, int* pHandle) {
     return Sim::get().open(deviceIndex, pHandle);
 }
 
-int IBSU_CloseDevice(int handle) {
+int IBSU_OpenDevice(int deviceIndex, int* pHandle) {
+    const int r = impl_IBSU_OpenDevice(deviceIndex, pHandle);
+    if (ibsim::log::enabled())
+        ibsim::log::call("IBSU_OpenDevice",
+                         {ibsim::log::arg("deviceIndex", deviceIndex),
+                          r >= 0 && pHandle ? ibsim::log::arg("pHandle", *pHandle) : std::string()},
+                         r);
+    return r;
+}
+
+static int impl_IBSU_CloseDevice(int handle) {
     return Sim::get().close(handle);
 }
 
-int IBSU_RegisterCallbacks(int handle, int eventKind, IBSU_Callback handler, void* context) {
+int IBSU_CloseDevice(int handle) {
+    const int r = impl_IBSU_CloseDevice(handle);
+    if (ibsim::log::enabled())
+        ibsim::log::call("IBSU_CloseDevice", {ibsim::log::arg("handle", handle)}, r);
+    return r;
+}
+
+static int impl_IBSU_RegisterCallbacks(int handle, int eventKind, IBSU_Callback handler,
+                                       void* context) {
     return Sim::get().registerCallback(handle, eventKind, handler, context);
 }
 
-int IBSU_CreateClientWindow(int handle, IBSU_WindowHandle hWindow, int left, int top, int right,
-                            int bottom) {
+int IBSU_RegisterCallbacks(int handle, int eventKind, IBSU_Callback handler, void* context) {
+    const int r = impl_IBSU_RegisterCallbacks(handle, eventKind, handler, context);
+    if (ibsim::log::enabled())
+        ibsim::log::call("IBSU_RegisterCallbacks",
+                         {ibsim::log::arg("handle", handle),
+                          ibsim::log::arg("eventKind", eventKind),
+                          ibsim::log::arg("handler", reinterpret_cast<const void*>(handler)),
+                          ibsim::log::arg("context", static_cast<const void*>(context))},
+                         r);
+    return r;
+}
+
+static int impl_IBSU_CreateClientWindow(int handle, IBSU_WindowHandle hWindow, int left, int top,
+                                        int right, int bottom) {
     if (!hWindow || !validCoord(left) || !validCoord(top) || right <= left || bottom <= top ||
         right - left > IBSU_MAX_IMAGE_SIDE || bottom - top > IBSU_MAX_IMAGE_SIDE ||
         !validCoord(right) || !validCoord(bottom))
         return IBSU_ERR_INVALID_PARAM_VALUE;
     return withDevice(handle, [&](Sim& s, ibsim::Device& d) {
+        if (const int r = Sim::scriptedResult(*d.sc, "window_result"); r < 0)
+            return r;
         d.hasWindow = true;
         d.host = hWindow;
         d.rect[0] = left;
@@ -1297,8 +1440,22 @@ int IBSU_CreateClientWindow(int handle, IBSU_WindowHandle hWindow, int left, int
     });
 }
 
-int IBSU_AddOverlayText(int handle, int* pOverlayHandle, const char* fontName, int fontSize,
-                        int fontBold, const char* text, int posX, int posY, uint32_t textColor) {
+int IBSU_CreateClientWindow(int handle, IBSU_WindowHandle hWindow, int left, int top, int right,
+                            int bottom) {
+    const int r = impl_IBSU_CreateClientWindow(handle, hWindow, left, top, right, bottom);
+    if (ibsim::log::enabled())
+        ibsim::log::call("IBSU_CreateClientWindow",
+                         {ibsim::log::arg("handle", handle),
+                          ibsim::log::arg("hWindow", static_cast<const void*>(hWindow)),
+                          ibsim::log::arg("left", left), ibsim::log::arg("top", top),
+                          ibsim::log::arg("right", right), ibsim::log::arg("bottom", bottom)},
+                         r);
+    return r;
+}
+
+static int impl_IBSU_AddOverlayText(int handle, int* pOverlayHandle, const char* fontName,
+                                    int fontSize, int fontBold, const char* text, int posX,
+                                    int posY, uint32_t textColor) {
     if (!pOverlayHandle)
         return IBSU_ERR_INVALID_PARAM_VALUE;
     if (int e = checkText(fontName, fontSize, text, posX, posY))
@@ -1314,8 +1471,27 @@ int IBSU_AddOverlayText(int handle, int* pOverlayHandle, const char* fontName, i
     });
 }
 
-int IBSU_ModifyOverlayText(int handle, int overlayHandle, const char* fontName, int fontSize,
-                           int fontBold, const char* text, int posX, int posY, uint32_t textColor) {
+int IBSU_AddOverlayText(int handle, int* pOverlayHandle, const char* fontName, int fontSize,
+                        int fontBold, const char* text, int posX, int posY, uint32_t textColor) {
+    const int r = impl_IBSU_AddOverlayText(handle, pOverlayHandle, fontName, fontSize, fontBold,
+                                           text, posX, posY, textColor);
+    if (ibsim::log::enabled())
+        ibsim::log::call(
+            "IBSU_AddOverlayText",
+            {ibsim::log::arg("handle", handle),
+             r >= 0 && pOverlayHandle ? ibsim::log::arg("pOverlayHandle", *pOverlayHandle)
+                                      : std::string(),
+             ibsim::log::arg("fontName", fontName), ibsim::log::arg("fontSize", fontSize),
+             ibsim::log::arg("fontBold", fontBold), ibsim::log::arg("text", text),
+             ibsim::log::arg("posX", posX), ibsim::log::arg("posY", posY),
+             ibsim::log::arg("textColor", textColor)},
+            r);
+    return r;
+}
+
+static int impl_IBSU_ModifyOverlayText(int handle, int overlayHandle, const char* fontName,
+                                       int fontSize, int fontBold, const char* text, int posX,
+                                       int posY, uint32_t textColor) {
     if (int e = checkText(fontName, fontSize, text, posX, posY))
         return e;
     return withDevice(handle, [&](Sim& s, ibsim::Device& d) {
@@ -1329,8 +1505,25 @@ int IBSU_ModifyOverlayText(int handle, int overlayHandle, const char* fontName, 
     });
 }
 
-int IBSU_SetClientWindowOverlayText(int handle, const char* fontName, int fontSize, int fontBold,
-                                    const char* text, int posX, int posY, uint32_t textColor) {
+int IBSU_ModifyOverlayText(int handle, int overlayHandle, const char* fontName, int fontSize,
+                           int fontBold, const char* text, int posX, int posY, uint32_t textColor) {
+    const int r = impl_IBSU_ModifyOverlayText(handle, overlayHandle, fontName, fontSize, fontBold,
+                                              text, posX, posY, textColor);
+    if (ibsim::log::enabled())
+        ibsim::log::call(
+            "IBSU_ModifyOverlayText",
+            {ibsim::log::arg("handle", handle), ibsim::log::arg("overlayHandle", overlayHandle),
+             ibsim::log::arg("fontName", fontName), ibsim::log::arg("fontSize", fontSize),
+             ibsim::log::arg("fontBold", fontBold), ibsim::log::arg("text", text),
+             ibsim::log::arg("posX", posX), ibsim::log::arg("posY", posY),
+             ibsim::log::arg("textColor", textColor)},
+            r);
+    return r;
+}
+
+static int impl_IBSU_SetClientWindowOverlayText(int handle, const char* fontName, int fontSize,
+                                                int fontBold, const char* text, int posX, int posY,
+                                                uint32_t textColor) {
     if (int e = checkText(fontName, fontSize, text, posX, posY))
         return e;
     return withDevice(handle, [&](Sim& s, ibsim::Device& d) {
@@ -1340,8 +1533,24 @@ int IBSU_SetClientWindowOverlayText(int handle, const char* fontName, int fontSi
     });
 }
 
-int IBSU_AddOverlayQuadrangle(int handle, int* pOverlayHandle, int x1, int y1, int x2, int y2,
-                              int x3, int y3, int x4, int y4, int lineWidth, uint32_t lineColor) {
+int IBSU_SetClientWindowOverlayText(int handle, const char* fontName, int fontSize, int fontBold,
+                                    const char* text, int posX, int posY, uint32_t textColor) {
+    const int r = impl_IBSU_SetClientWindowOverlayText(handle, fontName, fontSize, fontBold, text,
+                                                       posX, posY, textColor);
+    if (ibsim::log::enabled())
+        ibsim::log::call("IBSU_SetClientWindowOverlayText",
+                         {ibsim::log::arg("handle", handle), ibsim::log::arg("fontName", fontName),
+                          ibsim::log::arg("fontSize", fontSize),
+                          ibsim::log::arg("fontBold", fontBold), ibsim::log::arg("text", text),
+                          ibsim::log::arg("posX", posX), ibsim::log::arg("posY", posY),
+                          ibsim::log::arg("textColor", textColor)},
+                         r);
+    return r;
+}
+
+static int impl_IBSU_AddOverlayQuadrangle(int handle, int* pOverlayHandle, int x1, int y1, int x2,
+                                          int y2, int x3, int y3, int x4, int y4, int lineWidth,
+                                          uint32_t lineColor) {
     const int c[8] = {x1, y1, x2, y2, x3, y3, x4, y4};
     if (!pOverlayHandle)
         return IBSU_ERR_INVALID_PARAM_VALUE;
@@ -1363,9 +1572,27 @@ int IBSU_AddOverlayQuadrangle(int handle, int* pOverlayHandle, int x1, int y1, i
     });
 }
 
-int IBSU_ModifyOverlayQuadrangle(int handle, int overlayHandle, int x1, int y1, int x2, int y2,
-                                 int x3, int y3, int x4, int y4, int lineWidth,
-                                 uint32_t lineColor) {
+int IBSU_AddOverlayQuadrangle(int handle, int* pOverlayHandle, int x1, int y1, int x2, int y2,
+                              int x3, int y3, int x4, int y4, int lineWidth, uint32_t lineColor) {
+    const int r = impl_IBSU_AddOverlayQuadrangle(handle, pOverlayHandle, x1, y1, x2, y2, x3, y3, x4,
+                                                 y4, lineWidth, lineColor);
+    if (ibsim::log::enabled())
+        ibsim::log::call(
+            "IBSU_AddOverlayQuadrangle",
+            {ibsim::log::arg("handle", handle),
+             r >= 0 && pOverlayHandle ? ibsim::log::arg("pOverlayHandle", *pOverlayHandle)
+                                      : std::string(),
+             ibsim::log::arg("x1", x1), ibsim::log::arg("y1", y1), ibsim::log::arg("x2", x2),
+             ibsim::log::arg("y2", y2), ibsim::log::arg("x3", x3), ibsim::log::arg("y3", y3),
+             ibsim::log::arg("x4", x4), ibsim::log::arg("y4", y4),
+             ibsim::log::arg("lineWidth", lineWidth), ibsim::log::arg("lineColor", lineColor)},
+            r);
+    return r;
+}
+
+static int impl_IBSU_ModifyOverlayQuadrangle(int handle, int overlayHandle, int x1, int y1, int x2,
+                                             int y2, int x3, int y3, int x4, int y4, int lineWidth,
+                                             uint32_t lineColor) {
     const int c[8] = {x1, y1, x2, y2, x3, y3, x4, y4};
     if (int e = checkQuad(c, lineWidth))
         return e;
@@ -1381,10 +1608,29 @@ int IBSU_ModifyOverlayQuadrangle(int handle, int overlayHandle, int x1, int y1, 
     });
 }
 
-int IBSU_GetClientWindowProperty(int handle, int propertyId, char* value) {
+int IBSU_ModifyOverlayQuadrangle(int handle, int overlayHandle, int x1, int y1, int x2, int y2,
+                                 int x3, int y3, int x4, int y4, int lineWidth,
+                                 uint32_t lineColor) {
+    const int r = impl_IBSU_ModifyOverlayQuadrangle(handle, overlayHandle, x1, y1, x2, y2, x3, y3,
+                                                    x4, y4, lineWidth, lineColor);
+    if (ibsim::log::enabled())
+        ibsim::log::call(
+            "IBSU_ModifyOverlayQuadrangle",
+            {ibsim::log::arg("handle", handle), ibsim::log::arg("overlayHandle", overlayHandle),
+             ibsim::log::arg("x1", x1), ibsim::log::arg("y1", y1), ibsim::log::arg("x2", x2),
+             ibsim::log::arg("y2", y2), ibsim::log::arg("x3", x3), ibsim::log::arg("y3", y3),
+             ibsim::log::arg("x4", x4), ibsim::log::arg("y4", y4),
+             ibsim::log::arg("lineWidth", lineWidth), ibsim::log::arg("lineColor", lineColor)},
+            r);
+    return r;
+}
+
+static int impl_IBSU_GetClientWindowProperty(int handle, int propertyId, char* value) {
     if (!value)
         return IBSU_ERR_INVALID_PARAM_VALUE;
     return withDevice(handle, [&](Sim& s, ibsim::Device& d) {
+        if (const int r = Sim::scriptedResult(*d.sc, "window_property_result"); r < 0)
+            return r;
         double scale = 0;
         int left = 0, top = 0;
         s.windowGeometry(d, scale, left, top);
@@ -1422,7 +1668,19 @@ int IBSU_GetClientWindowProperty(int handle, int propertyId, char* value) {
     });
 }
 
-int IBSU_SetClientDisplayProperty(int handle, int propertyId, const char* value) {
+int IBSU_GetClientWindowProperty(int handle, int propertyId, char* value) {
+    const int r = impl_IBSU_GetClientWindowProperty(handle, propertyId, value);
+    if (ibsim::log::enabled())
+        ibsim::log::call(
+            "IBSU_GetClientWindowProperty",
+            {ibsim::log::arg("handle", handle), ibsim::log::arg("propertyId", propertyId),
+             r >= 0 && value ? ibsim::log::arg("value", static_cast<const char*>(value))
+                             : std::string()},
+            r);
+    return r;
+}
+
+static int impl_IBSU_SetClientDisplayProperty(int handle, int propertyId, const char* value) {
     if (!validText(value, IBSU_MAX_STR_LEN))
         return IBSU_ERR_INVALID_PARAM_VALUE;
     return withDevice(handle, [&](Sim& s, ibsim::Device& d) {
@@ -1456,7 +1714,18 @@ int IBSU_SetClientDisplayProperty(int handle, int propertyId, const char* value)
     });
 }
 
-int IBSU_SetProperty(int handle, int propertyId, const char* value) {
+int IBSU_SetClientDisplayProperty(int handle, int propertyId, const char* value) {
+    const int r = impl_IBSU_SetClientDisplayProperty(handle, propertyId, value);
+    if (ibsim::log::enabled())
+        ibsim::log::call("IBSU_SetClientDisplayProperty",
+                         {ibsim::log::arg("handle", handle),
+                          ibsim::log::arg("propertyId", propertyId),
+                          ibsim::log::arg("value", value)},
+                         r);
+    return r;
+}
+
+static int impl_IBSU_SetProperty(int handle, int propertyId, const char* value) {
     if (!validText(value, IBSU_MAX_STR_LEN))
         return IBSU_ERR_INVALID_PARAM_VALUE;
     return withDevice(handle, [&](Sim&, ibsim::Device& d) {
@@ -1485,10 +1754,23 @@ int IBSU_SetProperty(int handle, int propertyId, const char* value) {
     });
 }
 
-int IBSU_GetProperty(int handle, int propertyId, char* value) {
+int IBSU_SetProperty(int handle, int propertyId, const char* value) {
+    const int r = impl_IBSU_SetProperty(handle, propertyId, value);
+    if (ibsim::log::enabled())
+        ibsim::log::call("IBSU_SetProperty",
+                         {ibsim::log::arg("handle", handle),
+                          ibsim::log::arg("propertyId", propertyId),
+                          ibsim::log::arg("value", value)},
+                         r);
+    return r;
+}
+
+static int impl_IBSU_GetProperty(int handle, int propertyId, char* value) {
     if (!value)
         return IBSU_ERR_INVALID_PARAM_VALUE;
     return withDevice(handle, [&](Sim&, ibsim::Device& d) {
+        if (const int r = Sim::scriptedResult(*d.sc, "property_result"); r < 0)
+            return r;
         std::string v;
         switch (propertyId) {
         case IBSU_PROPERTY_PRODUCT_ID:
@@ -1517,7 +1799,20 @@ int IBSU_GetProperty(int handle, int propertyId, char* value) {
     });
 }
 
-int IBSU_IsCaptureAvailable(int handle, int imageType, int resolution, int* pIsAvailable) {
+int IBSU_GetProperty(int handle, int propertyId, char* value) {
+    const int r = impl_IBSU_GetProperty(handle, propertyId, value);
+    if (ibsim::log::enabled())
+        ibsim::log::call(
+            "IBSU_GetProperty",
+            {ibsim::log::arg("handle", handle), ibsim::log::arg("propertyId", propertyId),
+             r >= 0 && value ? ibsim::log::arg("value", static_cast<const char*>(value))
+                             : std::string()},
+            r);
+    return r;
+}
+
+static int impl_IBSU_IsCaptureAvailable(int handle, int imageType, int resolution,
+                                        int* pIsAvailable) {
     if (!pIsAvailable)
         return IBSU_ERR_INVALID_PARAM_VALUE;
     return withDevice(handle, [&](Sim&, ibsim::Device& d) {
@@ -1527,11 +1822,37 @@ int IBSU_IsCaptureAvailable(int handle, int imageType, int resolution, int* pIsA
     });
 }
 
-int IBSU_BeginCaptureImage(int handle, int imageType, int resolution, int captureOptions) {
+int IBSU_IsCaptureAvailable(int handle, int imageType, int resolution, int* pIsAvailable) {
+    const int r = impl_IBSU_IsCaptureAvailable(handle, imageType, resolution, pIsAvailable);
+    if (ibsim::log::enabled())
+        ibsim::log::call("IBSU_IsCaptureAvailable",
+                         {ibsim::log::arg("handle", handle),
+                          ibsim::log::arg("imageType", imageType),
+                          ibsim::log::arg("resolution", resolution),
+                          r >= 0 && pIsAvailable ? ibsim::log::arg("pIsAvailable", *pIsAvailable)
+                                                 : std::string()},
+                         r);
+    return r;
+}
+
+static int impl_IBSU_BeginCaptureImage(int handle, int imageType, int resolution,
+                                       int captureOptions) {
     return Sim::get().begin(handle, imageType, resolution, captureOptions);
 }
 
-int IBSU_IsCaptureActive(int handle, int* pIsActive) {
+int IBSU_BeginCaptureImage(int handle, int imageType, int resolution, int captureOptions) {
+    const int r = impl_IBSU_BeginCaptureImage(handle, imageType, resolution, captureOptions);
+    if (ibsim::log::enabled())
+        ibsim::log::call("IBSU_BeginCaptureImage",
+                         {ibsim::log::arg("handle", handle),
+                          ibsim::log::arg("imageType", imageType),
+                          ibsim::log::arg("resolution", resolution),
+                          ibsim::log::arg("captureOptions", captureOptions)},
+                         r);
+    return r;
+}
+
+static int impl_IBSU_IsCaptureActive(int handle, int* pIsActive) {
     if (!pIsActive)
         return IBSU_ERR_INVALID_PARAM_VALUE;
     return withDevice(handle, [&](Sim&, ibsim::Device& d) {
@@ -1540,48 +1861,114 @@ int IBSU_IsCaptureActive(int handle, int* pIsActive) {
     });
 }
 
-int IBSU_TakeResultImageManually(int handle) {
+int IBSU_IsCaptureActive(int handle, int* pIsActive) {
+    const int r = impl_IBSU_IsCaptureActive(handle, pIsActive);
+    if (ibsim::log::enabled())
+        ibsim::log::call(
+            "IBSU_IsCaptureActive",
+            {ibsim::log::arg("handle", handle),
+             r >= 0 && pIsActive ? ibsim::log::arg("pIsActive", *pIsActive) : std::string()},
+            r);
+    return r;
+}
+
+static int impl_IBSU_TakeResultImageManually(int handle) {
     return withDevice(handle, [&](Sim& s, ibsim::Device& d) {
         if (!d.capturing)
             return IBSU_ERR_CAPTURE_NOT_RUNNING;
+        if (const int r = Sim::scriptedResult(*d.sc, "take_result"); r < 0)
+            return r;
         s.takeResult(d);
         return IBSU_STATUS_OK;
     });
 }
 
-int IBSU_CancelCaptureImage(int handle) {
+int IBSU_TakeResultImageManually(int handle) {
+    const int r = impl_IBSU_TakeResultImageManually(handle);
+    if (ibsim::log::enabled())
+        ibsim::log::call("IBSU_TakeResultImageManually", {ibsim::log::arg("handle", handle)}, r);
+    return r;
+}
+
+static int impl_IBSU_CancelCaptureImage(int handle) {
     return withDevice(handle, [&](Sim& s, ibsim::Device& d) {
         if (!d.capturing)
             return IBSU_ERR_CAPTURE_NOT_RUNNING;
+        if (const int r = Sim::scriptedResult(*d.sc, "cancel_result"); r < 0)
+            return r;
         s.cancel(d);
         return IBSU_STATUS_OK;
     });
 }
 
-int IBSU_SetLEDs(int handle, uint32_t activeLEDs) {
+int IBSU_CancelCaptureImage(int handle) {
+    const int r = impl_IBSU_CancelCaptureImage(handle);
+    if (ibsim::log::enabled())
+        ibsim::log::call("IBSU_CancelCaptureImage", {ibsim::log::arg("handle", handle)}, r);
+    return r;
+}
+
+static int impl_IBSU_SetLEDs(int handle, uint32_t activeLEDs) {
     return withDevice(handle, [&](Sim&, ibsim::Device& d) {
+        if (const int r = Sim::scriptedResult(*d.sc, "leds_result"); r < 0)
+            return r;
         d.sc->leds = activeLEDs;
         ++d.sc->ledSets;
         return IBSU_STATUS_OK;
     });
 }
 
-int IBSU_SetContrast(int handle, int contrastValue) {
+int IBSU_SetLEDs(int handle, uint32_t activeLEDs) {
+    const int r = impl_IBSU_SetLEDs(handle, activeLEDs);
+    if (ibsim::log::enabled())
+        ibsim::log::call(
+            "IBSU_SetLEDs",
+            {ibsim::log::arg("handle", handle), ibsim::log::arg("activeLEDs", activeLEDs)}, r);
+    return r;
+}
+
+static int impl_IBSU_SetContrast(int handle, int contrastValue) {
     if (contrastValue < IBSU_MIN_CONTRAST_VALUE || contrastValue > IBSU_MAX_CONTRAST_VALUE)
         return IBSU_ERR_INVALID_PARAM_VALUE;
     return withDevice(handle, [&](Sim&, ibsim::Device& d) {
+        if (const int r = Sim::scriptedResult(*d.sc, "contrast_result"); r < 0)
+            return r;
         d.sc->contrast = contrastValue;
         return IBSU_STATUS_OK;
     });
 }
 
-int IBSU_SaveBitmapImage(const char* filePath, const uint8_t* pImage, uint32_t width,
-                         uint32_t height, int pitch, double resX, double resY) {
+int IBSU_SetContrast(int handle, int contrastValue) {
+    const int r = impl_IBSU_SetContrast(handle, contrastValue);
+    if (ibsim::log::enabled())
+        ibsim::log::call(
+            "IBSU_SetContrast",
+            {ibsim::log::arg("handle", handle), ibsim::log::arg("contrastValue", contrastValue)},
+            r);
+    return r;
+}
+
+static int impl_IBSU_SaveBitmapImage(const char* filePath, const uint8_t* pImage, uint32_t width,
+                                     uint32_t height, int pitch, double resX, double resY) {
     return ibsim::writeBmp8(filePath, pImage, width, height, pitch, resX, resY);
 }
 
-int IBSU_GetNFIQScore(int handle, const uint8_t* imgBuffer, uint32_t width, uint32_t height,
-                      uint8_t bitsPerPixel, int* pScore) {
+int IBSU_SaveBitmapImage(const char* filePath, const uint8_t* pImage, uint32_t width,
+                         uint32_t height, int pitch, double resX, double resY) {
+    const int r = impl_IBSU_SaveBitmapImage(filePath, pImage, width, height, pitch, resX, resY);
+    if (ibsim::log::enabled())
+        ibsim::log::call("IBSU_SaveBitmapImage",
+                         {ibsim::log::arg("filePath", filePath),
+                          ibsim::log::arg("pImage", static_cast<const void*>(pImage)),
+                          ibsim::log::arg("width", width), ibsim::log::arg("height", height),
+                          ibsim::log::arg("pitch", pitch), ibsim::log::arg("resX", resX),
+                          ibsim::log::arg("resY", resY)},
+                         r);
+    return r;
+}
+
+static int impl_IBSU_GetNFIQScore(int handle, const uint8_t* imgBuffer, uint32_t width,
+                                  uint32_t height, uint8_t bitsPerPixel, int* pScore) {
     if (!imgBuffer || !pScore || bitsPerPixel != 8 || width == 0 || height == 0 ||
         width > IBSU_MAX_IMAGE_SIDE || height > IBSU_MAX_IMAGE_SIDE)
         return IBSU_ERR_INVALID_PARAM_VALUE;
@@ -1594,6 +1981,20 @@ int IBSU_GetNFIQScore(int handle, const uint8_t* imgBuffer, uint32_t width, uint
     }
     // Scored outside the simulator's lock: scoring is slow.
     return ibsim::nfiqScore(imgBuffer, static_cast<int>(width), static_cast<int>(height), pScore);
+}
+
+int IBSU_GetNFIQScore(int handle, const uint8_t* imgBuffer, uint32_t width, uint32_t height,
+                      uint8_t bitsPerPixel, int* pScore) {
+    const int r = impl_IBSU_GetNFIQScore(handle, imgBuffer, width, height, bitsPerPixel, pScore);
+    if (ibsim::log::enabled())
+        ibsim::log::call("IBSU_GetNFIQScore",
+                         {ibsim::log::arg("handle", handle),
+                          ibsim::log::arg("imgBuffer", static_cast<const void*>(imgBuffer)),
+                          ibsim::log::arg("width", width), ibsim::log::arg("height", height),
+                          ibsim::log::arg("bitsPerPixel", static_cast<int>(bitsPerPixel)),
+                          r >= 0 && pScore ? ibsim::log::arg("pScore", *pScore) : std::string()},
+                         r);
+    return r;
 }
 
 const char* IBSU_GetErrorString(int code) {
@@ -1663,6 +2064,13 @@ int IBSIM_LoadScenarioFile(const char* path, int* pErrorLine) {
     const auto slash = p.rfind('/');
     return Sim::get().reset(ss.str().c_str(), pErrorLine,
                             slash == std::string::npos ? std::string() : p.substr(0, slash));
+}
+
+int IBSIM_GetScenarioError(char* text, int textSize) {
+    if (!text || textSize <= 0)
+        return IBSU_ERR_INVALID_PARAM_VALUE;
+    ibsim::copyText(text, static_cast<std::size_t>(textSize), Sim::get().scenarioError());
+    return IBSU_STATUS_OK;
 }
 
 int IBSIM_SetClock(int clockMode) {
