@@ -9,6 +9,7 @@
 #include "IBScanSim.h"
 #include "IBScanUltimateApi.h"
 
+#include "control.h"
 #include "display.h"
 #include "eventlog.h"
 #include "image.h"
@@ -1053,9 +1054,11 @@ class Sim {
         } else {
             reset(nullptr, nullptr, std::string());
         }
+        startControl();
     }
 
     ~Sim() {
+        stopControl(); // its thread calls in here
         {
             std::lock_guard lk(m);
             stop_ = true;
@@ -1257,6 +1260,9 @@ class Sim {
   public:
     // Runtime attach takes the next free id.
     int nextScannerId() { return nextScannerId_++; }
+
+    const std::map<int, std::shared_ptr<Scanner>>& allScanners() const { return scanners_; }
+    const std::vector<std::shared_ptr<Scanner>>& attachedScanners() const { return attached_; }
 };
 
 } // namespace
@@ -2362,3 +2368,71 @@ void ibsim_render_print(unsigned seed, int w, int h, uint8_t* pixels) {
 }
 
 } // extern "C"
+
+namespace ibsim {
+
+std::string controlStatus() {
+    Sim& s = Sim::get();
+    std::lock_guard lk(s.m);
+    std::string out;
+    for (const auto& [id, sc] : s.allScanners()) {
+        const Device* d = s.deviceOf(*sc);
+        std::string prompt = d ? d->clientText.text : std::string();
+        if (d && prompt.empty())
+            for (const auto& [oid, t] : d->texts)
+                if (!t.text.empty()) {
+                    prompt = t.text;
+                    break;
+                }
+        char leds[16];
+        std::snprintf(leds, sizeof leds, "0x%08X", sc->leds);
+        std::string q;
+        for (std::size_t i = 0; i < sc->qualities.size(); ++i)
+            q += (i ? "," : "") + std::to_string(sc->qualities[i]);
+        out += "scanner " + std::to_string(id) + " model=\"" + sc->script.model + "\" serial=\"" +
+               sc->script.serial + "\" attached=" + (sc->attached ? "1" : "0") +
+               " open=" + (d ? "1" : "0") + " capturing=" + (d && d->capturing ? "1" : "0") +
+               " type=" + std::to_string(d && d->capturing ? d->type : 0) +
+               " finger=" + (sc->fingerOn ? "1" : "0") +
+               " platen=" + (sc->platenDirty ? "dirty" : "clean") +
+               " count_state=" + std::to_string(sc->countState) + " qualities=" + q +
+               " leds=" + leds + " led_names=" + log::ledNames(sc->leds) + " prompt=\"" + prompt +
+               "\"\n";
+    }
+    if (out.empty())
+        out = "no scanner\n";
+    return out;
+}
+
+int controlDefaultScanner() {
+    Sim& s = Sim::get();
+    std::lock_guard lk(s.m);
+    int open = 0;
+    for (const auto& sc : s.attachedScanners()) {
+        if (const Device* d = s.deviceOf(*sc)) {
+            if (d->capturing)
+                return sc->id;
+            if (!open)
+                open = sc->id;
+        }
+    }
+    if (open)
+        return open;
+    return s.attachedScanners().empty() ? 0 : s.attachedScanners().front()->id;
+}
+
+int controlPlug(int scannerId) {
+    Sim& s = Sim::get();
+    std::lock_guard lk(s.m);
+    ScannerScript script;
+    script.id = scannerId;
+    if (auto sc = s.scannerById(scannerId)) {
+        if (sc->attached)
+            return IBSU_ERR_DEVICE_ACTIVE;
+        script = sc->script;
+    }
+    s.attach(std::move(script), true);
+    return IBSU_STATUS_OK;
+}
+
+} // namespace ibsim
