@@ -206,6 +206,98 @@ TEST_F(IbscanTest, RolledCaptureFramesTheRollWithAcquisitionEvents) {
     EXPECT_EQ(kindsSinceClear(), K{}) << "nothing after the result";
 }
 
+// Columns [first, last] that hold ridges (grey below 200) in an image.
+std::pair<int, int> inkColumns(const std::vector<uint8_t>& px, int w, int h) {
+    int first = w, last = -1;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            if (px[static_cast<std::size_t>(y) * w + x] < 200) {
+                first = std::min(first, x);
+                last = std::max(last, x);
+            }
+    return {first, last};
+}
+
+TEST_F(IbscanTest, RollLastsUntilTheLiftAndGivesAWiderPrintThanAFlatOne) {
+    load(std::string(kOneWatson) +
+         "[capture]\nfinger_ms = 100\nstable_ms = 400\nlift_ms = 4000\nseed = 7\n");
+    const int h = open();
+    ASSERT_EQ(IBSU_BeginCaptureImage(h, IBSU_FLAT_SINGLE_FINGER, 500, IBSU_OPTION_AUTO_CAPTURE), 0);
+    advance(600);
+    ASSERT_EQ(rec.ofKind(kResult).size(), 1u);
+    const RecordedEvent flat = rec.ofKind(kResult)[0];
+    rec.clear();
+
+    ASSERT_EQ(IBSU_BeginCaptureImage(h, IBSU_ROLL_SINGLE_FINGER, 500, IBSU_OPTION_AUTO_CAPTURE), 0);
+    advance(3000); // far beyond the stable time: still rolling
+    EXPECT_TRUE(rec.ofKind(kResult).empty());
+    const RecordedEvent firstView = rec.ofKind(kPreview).back();
+    advance(1000); // the lift
+    ASSERT_EQ(rec.ofKind(kResult).size(), 1u);
+    const RecordedEvent rolled = rec.ofKind(kResult)[0];
+    const int w = static_cast<int>(flat.image.Width), ht = static_cast<int>(flat.image.Height);
+    const auto [f0, f1] = inkColumns(flat.pixels, w, ht);
+    const auto [r0, r1] = inkColumns(rolled.pixels, w, ht);
+    const auto [v0, v1] = inkColumns(firstView.pixels, w, ht);
+    EXPECT_GT(r1 - r0, (f1 - f0) * 14 / 10) << "a rolled print is much wider than a flat one";
+    EXPECT_LT(v1 - v0, (r1 - r0) / 2) << "the preview shows the roll beginning";
+    EXPECT_GE(v0, r0);
+    // The quadrangle of the rolled finger spans the rolled print.
+    ASSERT_EQ(rolled.segmentCount, 1);
+    EXPECT_LE(rolled.quads[0].x1, r0);
+    EXPECT_GE(rolled.quads[0].x3, r1);
+
+    // A scripted finger that the script never lifts rolls for a while, then leaves.
+    load(std::string(kOneWatson) + "[capture]\nfinger_ms = 100\nstable_ms = 400\n");
+    rec.clear();
+    const int h2 = open();
+    ASSERT_EQ(IBSU_BeginCaptureImage(h2, IBSU_ROLL_SINGLE_FINGER, 500, IBSU_OPTION_AUTO_CAPTURE),
+              0);
+    advance(1000);
+    EXPECT_TRUE(rec.ofKind(kResult).empty());
+    advance(1000);
+    EXPECT_EQ(rec.ofKind(kResult).size(), 1u);
+}
+
+TEST_F(IbscanTest, SlapIsOneHandWithGapsBetweenTheFingers) {
+    for (int fingers : {2, 4}) {
+        load("[sim]\nclock=manual\n[scanner.1]\nmodel=KOJAK\n[capture]\nfinger_ms=0\n"
+             "stable_ms=10\n");
+        const int h = open();
+        const int type = fingers == 2 ? IBSU_FLAT_TWO_FINGERS : IBSU_FLAT_FOUR_FINGERS;
+        ASSERT_EQ(IBSU_BeginCaptureImage(h, type, 500, IBSU_OPTION_AUTO_CAPTURE), 0);
+        advance(10);
+        ASSERT_EQ(rec.ofKind(kResult).size(), 1u);
+        const RecordedEvent r = rec.ofKind(kResult)[0];
+        rec.clear();
+        ASSERT_EQ(r.segmentCount, fingers);
+        const int w = static_cast<int>(r.image.Width), ht = static_cast<int>(r.image.Height);
+        auto column = [&](int x) { // darkest grey of a column
+            int v = 255;
+            for (int y = 0; y < ht; ++y)
+                v = std::min<int>(v, r.pixels[static_cast<std::size_t>(y) * w + x]);
+            return v;
+        };
+        for (int i = 0; i < fingers; ++i) {
+            const auto& q = r.quads[static_cast<std::size_t>(i)];
+            // Each finger's rectangle holds ridges and lies within the image.
+            EXPECT_GT(q.x3 - q.x1, w / fingers / 4);
+            EXPECT_GT(q.y3 - q.y1, ht / 5);
+            if (i == 0)
+                continue;
+            // White platen between neighbours, through the whole height: no finger
+            // touches the next, and no tile edge runs down the picture.
+            const int gapFrom = r.quads[static_cast<std::size_t>(i - 1)].x3 + 1, gapTo = q.x1;
+            ASSERT_LT(gapFrom, gapTo) << fingers << " fingers, gap " << i;
+            for (int x = gapFrom; x < gapTo; ++x)
+                EXPECT_GE(column(x), 200) << fingers << " fingers, column " << x;
+        }
+        if (fingers == 4) // the middle fingers reach higher than the little finger
+            EXPECT_LT(r.quads[1].y1, r.quads[3].y1);
+        IBSU_CloseDevice(h);
+    }
+}
+
 TEST_F(IbscanTest, AutoCaptureWaitsForGoodQualityAndTheRightFingerCount) {
     struct Case {
         std::vector<int> qualities;

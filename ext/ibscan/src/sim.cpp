@@ -47,6 +47,7 @@ constexpr int kMaxCoord = 100000;
 constexpr int kMaxFontSize = 200;
 constexpr int kMaxLineWidth = 100;
 constexpr int kMaxBmpSide = 4096;
+constexpr int kRollMs = 1500; // how long a scripted finger rolls when the script never lifts it
 
 std::atomic<const DisplayHooks*> gHooks{nullptr};
 
@@ -115,6 +116,8 @@ struct Device {
     int serial = 0; // timed actions of an older capture do nothing
     int64_t beginMs = 0;
     bool rolling = false;
+    int64_t rollStartMs = 0;
+    int rollMs = kRollMs; // expected length of the roll, for the preview
     bool hadFinger = false;
     int fingerToken = 0;
     CaptureScript script;
@@ -575,10 +578,30 @@ class Sim {
     }
 
     const std::shared_ptr<const Frame>& printOf(Device& d) {
-        if (!d.print)
-            d.print = std::make_shared<const Frame>(
-                renderFingers(d.renderSeed, d.imageWidth, d.imageHeight, d.fingerTiles, d.boxes));
+        if (!d.print) {
+            Frame f = renderHand(d.renderSeed, d.imageWidth, d.imageHeight, d.fingerTiles, d.boxes);
+            if (d.type == IBSU_ROLL_SINGLE_FINGER && d.boxes.size() == 1)
+                f = rollOut(f, d.boxes[0]);
+            d.print = std::make_shared<const Frame>(std::move(f));
+        }
         return d.print;
+    }
+
+    // The preview while the finger rolls: the part of the rolled print swept so far, from
+    // the flat contact at the start to the whole print when the roll is due to end.
+    std::shared_ptr<const Frame> rollingFrame(Device& d) {
+        const auto& print = printOf(d);
+        if (d.boxes.size() != 1)
+            return print;
+        const Box b = d.boxes[0];
+        const double p = std::clamp(
+            static_cast<double>(nowLocked() - d.rollStartMs) / std::max(1, d.rollMs), 0.0, 1.0);
+        const int edge = b.x0 + static_cast<int>((b.x1 - b.x0) * (0.35 + 0.65 * p));
+        auto f = std::make_shared<Frame>(*print);
+        for (int y = 0; y < f->height; ++y)
+            for (int x = std::max(0, edge); x < f->width; ++x)
+                f->pixels[static_cast<std::size_t>(y) * f->width + x] = 255;
+        return f;
     }
 
     void startCapture(Device& d, int type, int options) {
@@ -625,6 +648,16 @@ class Sim {
                      whenCapturing([this](Device& x) { placeFinger(*x.sc, {}); }));
         if (d.script.liftMs >= 0)
             schedule(d.script.liftMs, whenCapturing([this](Device& x) { lift(*x.sc); }));
+        const bool scriptLifts =
+            d.script.liftMs >= 0 ||
+            std::any_of(d.script.steps.begin(), d.script.steps.end(),
+                        [](const TimedStep& st) { return st.action == TimedStep::Lift; });
+        if (type == IBSU_ROLL_SINGLE_FINGER && d.script.fingerMs >= 0 && !scriptLifts)
+            schedule(d.script.fingerMs + kRollMs,
+                     whenCapturing([this](Device& x) { lift(*x.sc); }));
+        d.rollMs = d.script.liftMs > d.script.fingerMs && d.script.fingerMs >= 0
+                       ? d.script.liftMs - d.script.fingerMs
+                       : kRollMs;
         for (const TimedStep& step : d.script.steps)
             schedule(step.ms, whenCapturing([this, step](Device& x) { act(*x.sc, step); }));
         if (clock_ == IBSIM_CLOCK_REALTIME)
@@ -668,7 +701,7 @@ class Sim {
                 return;
             Device& x = *it->second;
             const bool on = x.sc->fingerOn && !x.sc->platenDirty;
-            showFrame(x, on ? printOf(x) : x.blank, false);
+            showFrame(x, !on ? x.blank : x.rolling ? rollingFrame(x) : printOf(x), false);
             schedulePreview(x);
         });
     }
@@ -679,16 +712,18 @@ class Sim {
         raise(d, IBSU_EVENT_FINGER_COUNT, sc.countState);
         if (d.type == IBSU_ROLL_SINGLE_FINGER && !d.rolling) {
             d.rolling = true;
+            d.rollStartMs = nowLocked();
             raise(d, IBSU_EVENT_ACQUISITION_BEGIN, d.type);
         }
         raiseQualities(d, false);
-        showFrame(d, printOf(d), false);
+        showFrame(d, d.rolling ? rollingFrame(d) : printOf(d), false);
         armStable(d);
     }
 
     void armStable(Device& d) {
         const int token = ++d.fingerToken;
-        if (!(d.options & IBSU_OPTION_AUTO_CAPTURE))
+        // A roll is taken when the finger leaves the platen, however long it lies.
+        if (!(d.options & IBSU_OPTION_AUTO_CAPTURE) || d.type == IBSU_ROLL_SINGLE_FINGER)
             return;
         const int handle = d.handle;
         schedule(d.script.stableMs, [this, handle, token] {
