@@ -59,7 +59,8 @@ class ScannerFace : public QWidget {
     QString prompt, state;
     bool blinkOn = true;
 
-    QSize sizeHint() const override { return {520, 170}; }
+    QSize sizeHint() const override { return {520, 172}; }
+    QSize minimumSizeHint() const override { return sizeHint(); }
 
   protected:
     void paintEvent(QPaintEvent*) override {

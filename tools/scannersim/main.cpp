@@ -3,6 +3,7 @@
 #include "ScannerSimPanel.h"
 #include "SimChannel.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -26,7 +27,7 @@ const char* const kUsage =
     "  complete              the finger has lain still long enough\n"
     "  unplug [N] / plug [N] unplug / plug in scanner N\n"
     "  key N                 press key N on the scanner\n"
-    "  status                what the scanners do, their LEDs and prompt\n"
+    "  status                what the scanners of both simulators do (IB: LEDs, prompt)\n"
     "Commands for the ScanMan simulator (libScanMan):\n"
     "  deliver FILE.bmp [PPI] [SCANNER]  hand a print to the capturing scanner\n"
     "Other commands:\n"
@@ -175,6 +176,19 @@ int main(int argc, char** argv) {
         }
         const std::string path = pick(o, "scanman");
         return path.empty() ? 2 : send(path, join(w));
+    }
+    if (cmd == "status" && o.command.size() == 1) {
+        // Both simulators of the program, each when it is there.
+        const std::string ib = pick(o, "ibscan", true), sm = pick(o, "scanman", true);
+        if (ib.empty() && sm.empty())
+            return pick(o, "ibscan"), 2; // says why
+        int rc = 0;
+        if (!ib.empty())
+            rc = std::max(rc, send(ib, o.scanner > 0 ? "@" + std::to_string(o.scanner) + " status"
+                                                     : std::string("status")));
+        if (!sm.empty())
+            rc = std::max(rc, send(sm, "status"));
+        return rc;
     }
     const std::string path = pick(o, "ibscan");
     if (path.empty())
