@@ -5,6 +5,7 @@
 #include "TestSupport.h"
 
 #include <IBScanSim.h>
+#include <SimChannel.h>
 
 #include <QDir>
 #include <QFile>
@@ -15,7 +16,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace {
 
@@ -107,6 +111,19 @@ class ScannerSim : public ::testing::Test {
 } // namespace
 
 TEST_F(ScannerSim, PlaceCompletesACaptureThatWaitsForTheFinger) {
+    // A socket left by a program that crashed: listed by nobody, and cleared away.
+    ASSERT_TRUE(QDir().mkpath(runtime + "/scannersim"));
+    QFile::setPermissions(runtime + "/scannersim",
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QByteArray stale = (runtime + "/scannersim/ibscan-999999.sock").toLocal8Bit();
+    {
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::strncpy(addr.sun_path, stale.constData(), sizeof addr.sun_path - 1);
+        ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+        ::close(fd);
+    }
     Start();
     const QString pid = QString::number(program.processId());
     ASSERT_EQ(Tool({"wait", "capturing", "60"}), 0);
@@ -118,6 +135,8 @@ TEST_F(ScannerSim, PlaceCompletesACaptureThatWaitsForTheFinger) {
                                                 QRegularExpression::MultilineOption)))
         << out.toStdString();
     EXPECT_TRUE(out.contains(pid + "\tscanman\t")) << out.toStdString();
+    EXPECT_FALSE(out.contains("999999")) << out.toStdString();
+    EXPECT_FALSE(QFile::exists(QString::fromLocal8Bit(stale)));
     const QString socket = runtime + "/scannersim/ibscan-" + pid + ".sock";
     struct stat st {};
     ASSERT_EQ(::stat(socket.toLocal8Bit().constData(), &st), 0);
@@ -189,6 +208,7 @@ TEST_F(ScannerSim, DeliverLandsAPrintOnTheScanManRoad) {
         for (int x = 0; x < 400; ++x)
             print.setPixel(x, y, qRgb(20, 20, 20));
     ASSERT_TRUE(print.save(dir.filePath("print.bmp")));
+    env.insert("SCANMAN_SIM_LOG", work + "/scanman.log");
     Start({}, 1);
     ASSERT_EQ(Tool({"wait", "capturing", "60"}), 0);
     // The ScanMan scanner captures from the start; the IB capture keeps waiting.
@@ -203,6 +223,15 @@ TEST_F(ScannerSim, DeliverLandsAPrintOnTheScanManRoad) {
     const QImage landed(work + "/huella.bmp");
     ASSERT_FALSE(landed.isNull());
     EXPECT_EQ(landed.size(), QSize(400, 500));
+    QFile log(work + "/scanman.log");
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(log.readAll());
+    EXPECT_TRUE(
+        text.contains(QRegularExpression("call SMStartCapturing\\( scannerId=\"SIM-0\".*\\) -> 0")))
+        << text.toStdString();
+    EXPECT_LT(text.indexOf("control deliver "),
+              text.indexOf("event image scanner=\"SIM-0\" size=400x500 ppi=500"));
+    EXPECT_TRUE(text.contains("call SMFinalize() -> 0")) << text.toStdString();
     EXPECT_EQ(Tool({"deliver", "nothing.bmp"}, &out), 2) << "no program left";
 }
 
@@ -236,5 +265,49 @@ TEST(ScannerSimScenario, ScriptedBeginFailureShowsInTheCaptureWindow) {
     IBSU_IsCaptureActive(handle, &active);
     EXPECT_EQ(active, 0);
     w.reset();
+    IBSIM_Reset("", nullptr);
+}
+
+TEST(ScannerSimChannel, CommandsSayWhatIsWrong) {
+    ASSERT_EQ(IBSIM_Reset("[sim]\nclock = manual\n[scanner.1]\nmodel = WATSON\n", nullptr),
+              IBSU_STATUS_OK);
+    const std::string path =
+        simchannel::folder(false) + "/ibscan-" + std::to_string(getpid()) + ".sock";
+    struct Case {
+        const char* command;
+        const char* answer; // start of the answer's first line
+    } cases[] = {
+        {"help", "ok"},
+        {"place good fair", "ok"},
+        {"lift", "ok"},
+        {"place wobbly", "error: bad quality 'wobbly'; expected good, fair, poor"},
+        {"platen sideways", "error: platen takes dirty or clean"},
+        {"count lots", "error: count takes ok, many, few or none"},
+        {"key", "error: unknown command or wrong arguments: 'key'"},
+        {"jump", "error: unknown command or wrong arguments: 'jump'; commands:"},
+        {"@x place", "error: '@x' names no scanner"},
+        {"@7 lift", "error: lift: device not found (-201)"},
+        {"unplug 1 2", "error: unplug takes one scanner id"},
+        {"unplug 1", "ok"},
+        {"unplug 1", "error: unplug: device lost (-204)"},
+        {"place", "error: no scanner is attached"},
+        {"plug 1", "ok"},
+        {"plug 1", "error: plug: device in use"},
+    };
+    std::vector<std::string> lines;
+    for (const auto& c : cases)
+        lines.push_back(c.command);
+    std::vector<std::string> answers;
+    std::string error;
+    ASSERT_TRUE(simchannel::request(path, lines, answers, error)) << error;
+    ASSERT_EQ(answers.size(), lines.size());
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        EXPECT_EQ(answers[i].rfind(cases[i].answer, 0), 0u)
+            << cases[i].command << " -> " << answers[i];
+    // The scanner plugged in again is scanner 1 as the scenario described it.
+    ASSERT_TRUE(simchannel::request(path, {"status"}, answers, error)) << error;
+    EXPECT_NE(answers[0].find("scanner 1 model=\"WATSON\" serial=\"SIM1001\" attached=1"),
+              std::string::npos)
+        << answers[0];
     IBSIM_Reset("", nullptr);
 }

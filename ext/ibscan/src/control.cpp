@@ -132,6 +132,8 @@ void startControl() {
             std::string line;
             for (const auto& x : w)
                 line += (line.empty() ? "" : " ") + x;
+            if (log::enabled()) // before the events the command raises
+                log::line("control " + line);
             const std::string a = answer(w);
             if (log::enabled())
                 log::line("control " + line + " -> " + a.substr(0, a.find('\n')));

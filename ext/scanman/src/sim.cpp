@@ -158,6 +158,7 @@ class SimBackend : public Backend {
                 std::string line;
                 for (const auto& x : w)
                     line += (line.empty() ? "" : " ") + x;
+                LogLine("control " + line); // before what the command sets off
                 const std::string a = Command(w);
                 LogLine("control " + line + " -> " + a.substr(0, a.find('\n')));
                 return a;
