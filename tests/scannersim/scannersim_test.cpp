@@ -2,6 +2,7 @@
 // the simulated scanners and the scannersim tool plays the person at the scanner through
 // the control sockets. A private runtime folder keeps other programs' sockets out of sight.
 #include "IntegratedBiometrics.h"
+#include "ScannerSimPanel.h"
 #include "TestSupport.h"
 
 #include <IBScanSim.h>
@@ -11,6 +12,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QLabel>
+#include <QPushButton>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -309,5 +312,62 @@ TEST(ScannerSimChannel, CommandsSayWhatIsWrong) {
     EXPECT_NE(answers[0].find("scanner 1 model=\"WATSON\" serial=\"SIM1001\" attached=1"),
               std::string::npos)
         << answers[0];
+    IBSIM_Reset("", nullptr);
+}
+
+TEST(ScannerSimPanelTest, ButtonsActAndTheFaceShowsLedsAndPrompt) {
+    ASSERT_EQ(IBSIM_Reset("[sim]\nclock = manual\n[scanner.1]\nmodel = KOJAK\n", nullptr),
+              IBSU_STATUS_OK);
+    int h = -1;
+    ASSERT_EQ(IBSU_OpenDevice(0, &h), IBSU_STATUS_OK);
+    ASSERT_EQ(IBSU_BeginCaptureImage(h, IBSU_FLAT_FOUR_FINGERS, 500, 0), IBSU_STATUS_OK);
+    const uint32_t mask = IBSU_LED_F_BLINK_RED | IBSU_LED_F_RIGHT_INDEX_RED;
+    ASSERT_EQ(IBSU_SetLEDs(h, mask), IBSU_STATUS_OK);
+    int overlay = 0;
+    ASSERT_EQ(IBSU_AddOverlayText(h, &overlay, "Arial", 10, 1, "Ponga los cuatro dedos", 10, 10, 0),
+              IBSU_STATUS_OK);
+
+    ScannerSimPanel panel(getpid());
+    panel.Poll();
+    EXPECT_EQ(panel.Leds(), mask);
+    EXPECT_EQ(panel.Prompt(), "Ponga los cuatro dedos");
+    EXPECT_TRUE(panel.State().startsWith("\"KOJAK\" \"SIM1001\" — conectado, capturando"))
+        << panel.State().toStdString();
+
+    auto click = [&](const char* name) {
+        auto* b = panel.findChild<QPushButton*>(name);
+        ASSERT_NE(b, nullptr) << name;
+        b->click();
+        IBSIM_WaitIdle();
+    };
+    auto status = [&] {
+        std::vector<std::string> answers;
+        std::string error;
+        simchannel::request(simchannel::folder(false) + "/ibscan-" + std::to_string(getpid()) +
+                                ".sock",
+                            {"status"}, answers, error);
+        return answers.empty() ? error : answers[0];
+    };
+    // A poor finger on each of the four places of the running capture.
+    click("placePoor");
+    EXPECT_NE(status().find("finger=1 platen=clean count_state=0 qualities=3,3,3,3"),
+              std::string::npos)
+        << status();
+    EXPECT_TRUE(panel.State().endsWith(", dedo puesto")) << panel.State().toStdString();
+    click("lift");
+    EXPECT_NE(status().find("finger=0"), std::string::npos) << status();
+    click("dirty");
+    EXPECT_NE(status().find("platen=dirty"), std::string::npos) << status();
+    click("clean");
+    click("unplug");
+    EXPECT_NE(status().find("attached=0"), std::string::npos) << status();
+    EXPECT_EQ(panel.Leds(), 0u) << "an unplugged scanner shows no light";
+    click("plug");
+    EXPECT_NE(status().find("attached=1"), std::string::npos) << status();
+    click("plug"); // already plugged in: said on the panel
+    auto* said = panel.findChild<QLabel*>("status");
+    ASSERT_NE(said, nullptr);
+    EXPECT_TRUE(said->text().startsWith("error: plug: device in use"))
+        << said->text().toStdString();
     IBSIM_Reset("", nullptr);
 }

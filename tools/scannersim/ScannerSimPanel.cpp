@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -52,6 +53,8 @@ std::map<std::string, std::string> fields(const std::string& line) {
     }
     return out;
 }
+
+} // namespace
 
 class ScannerFace : public QWidget {
   public:
@@ -110,117 +113,134 @@ class ScannerFace : public QWidget {
     }
 };
 
-} // namespace
-
-int runPanel(int argc, char** argv, int pid) {
-    QApplication app(argc, argv);
-    QWidget w;
-    w.setWindowTitle(QStringLiteral("Simulador de escáner"));
-    auto* face = new ScannerFace;
-    auto* status = new QLabel;
-    status->setWordWrap(true);
+ScannerSimPanel::ScannerSimPanel(int pid, QWidget* parent) : QWidget(parent), FPid(pid) {
+    setWindowTitle(QStringLiteral("Simulador de escáner"));
+    FFace = new ScannerFace;
+    FStatus = new QLabel;
+    FStatus->setObjectName(QStringLiteral("status"));
+    FStatus->setWordWrap(true);
     auto* grid = new QGridLayout;
-    auto findPath = [pid](const char* kind) {
-        for (const auto& e : simchannel::list())
-            if (e.kind == kind && (pid == 0 || e.pid == pid))
-                return e.path;
-        return std::string();
-    };
-    int fingers = 1; // places of the running capture's image type
-    auto send = [&, status](const std::string& line) {
-        const std::string path = findPath("ibscan");
-        if (path.empty()) {
-            status->setText(QStringLiteral("No hay ningún programa con el escáner simulado"));
-            return std::string();
-        }
-        std::vector<std::string> answers;
-        std::string error;
-        if (!simchannel::request(path, {line}, answers, error)) {
-            status->setText(QString::fromStdString(error));
-            return std::string();
-        }
-        if (answers[0].rfind("ok", 0) != 0)
-            status->setText(QString::fromStdString(answers[0]));
-        return answers[0];
-    };
-    auto repeat = [&](const char* q) {
+    auto repeat = [this](const char* q) {
         std::string line = "place";
-        for (int i = 0; i < fingers; ++i)
+        for (int i = 0; i < FFingers; ++i)
             line += std::string(" ") + q;
         return line;
     };
     struct Action {
+        const char* name;
         const char* caption;
         std::function<std::string()> line;
     };
     const std::vector<Action> actions = {
-        {"Colocar dedo bueno", [&] { return repeat("good"); }},
-        {"Colocar dedo pobre", [&] { return repeat("poor"); }},
-        {"Colocar dedo parcial", [&] { return repeat("top"); }},
-        {"Levantar dedo", [] { return std::string("lift"); }},
-        {"Ensuciar platina", [] { return std::string("platen dirty"); }},
-        {"Limpiar platina", [] { return std::string("platen clean"); }},
-        {"Desconectar escáner", [] { return std::string("unplug"); }},
-        {"Conectar escáner", [] { return std::string("plug"); }},
+        {"placeGood", "Colocar dedo bueno", [=] { return repeat("good"); }},
+        {"placePoor", "Colocar dedo pobre", [=] { return repeat("poor"); }},
+        {"placePartial", "Colocar dedo parcial", [=] { return repeat("top"); }},
+        {"lift", "Levantar dedo", [] { return std::string("lift"); }},
+        {"dirty", "Ensuciar platina", [] { return std::string("platen dirty"); }},
+        {"clean", "Limpiar platina", [] { return std::string("platen clean"); }},
+        {"unplug", "Desconectar escáner", [] { return std::string("unplug"); }},
+        {"plug", "Conectar escáner", [] { return std::string("plug"); }},
     };
     for (std::size_t i = 0; i < actions.size(); ++i) {
         auto* b = new QPushButton(QString::fromUtf8(actions[i].caption));
-        b->setObjectName(QStringLiteral("action%1").arg(i));
-        QObject::connect(b, &QPushButton::clicked, [&, i] {
-            status->clear();
-            send(actions[i].line());
+        b->setObjectName(QString::fromLatin1(actions[i].name));
+        const auto line = actions[i].line;
+        QObject::connect(b, &QPushButton::clicked, this, [this, line] {
+            FStatus->clear();
+            Send(line());
+            Poll();
         });
         grid->addWidget(b, static_cast<int>(i / 2), static_cast<int>(i % 2));
     }
-    auto* layout = new QVBoxLayout(&w);
-    layout->addWidget(face);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(FFace);
     layout->addLayout(grid);
-    layout->addWidget(status);
-
-    auto poll = [&] {
-        const std::string path = findPath("ibscan");
-        std::vector<std::string> answers;
-        std::string error;
-        if (path.empty() || !simchannel::request(path, {"status"}, answers, error)) {
-            face->state = QStringLiteral("Sin conexión con el programa");
-            face->leds = 0;
-            face->prompt.clear();
-            face->update();
-            return;
-        }
-        // The scanner that captures, else the first one listed.
-        std::string chosen;
-        for (const auto& line : QString::fromStdString(answers[0]).split('\n')) {
-            const std::string l = line.toStdString();
-            if (l.rfind("scanner ", 0) != 0)
-                continue;
-            if (chosen.empty() || l.find(" capturing=1") != std::string::npos)
-                chosen = l;
-        }
-        auto f = fields(chosen);
-        face->leds =
-            static_cast<uint32_t>(std::stoul(f.count("leds") ? f["leds"] : "0", nullptr, 16));
-        face->prompt = QString::fromStdString(f["prompt"]);
-        const int type = std::atoi(f["type"].c_str());
-        fingers = type == 3 ? 2 : type == 4 ? 4 : 1;
-        face->state =
-            chosen.empty()
-                ? QStringLiteral("Ningún escáner conectado")
-                : QStringLiteral("%1 %2 — %3%4%5")
-                      .arg(QString::fromStdString(f["model"]), QString::fromStdString(f["serial"]),
-                           f["attached"] == "1" ? QStringLiteral("conectado")
-                                                : QStringLiteral("desconectado"),
-                           f["capturing"] == "1" ? QStringLiteral(", capturando") : QString(),
-                           f["finger"] == "1" ? QStringLiteral(", dedo puesto") : QString());
-        face->update();
-    };
-    QTimer timer;
-    QObject::connect(&timer, &QTimer::timeout, [&] {
-        face->blinkOn = !face->blinkOn;
-        poll();
+    layout->addWidget(FStatus);
+    auto* timer = new QTimer(this);
+    QObject::connect(timer, &QTimer::timeout, this, [this] {
+        FFace->blinkOn = !FFace->blinkOn;
+        Poll();
     });
-    timer.start(250);
-    poll();
-    w.show();
+    timer->start(250);
+    Poll();
+}
+
+uint32_t ScannerSimPanel::Leds() const {
+    return FFace->leds;
+}
+
+QString ScannerSimPanel::Prompt() const {
+    return FFace->prompt;
+}
+
+QString ScannerSimPanel::State() const {
+    return FFace->state;
+}
+
+std::string ScannerSimPanel::Path() const {
+    for (const auto& e : simchannel::list())
+        if (e.kind == "ibscan" && (FPid == 0 || e.pid == FPid))
+            return e.path;
+    return {};
+}
+
+std::string ScannerSimPanel::Send(const std::string& line) {
+    const std::string path = Path();
+    if (path.empty()) {
+        FStatus->setText(QStringLiteral("No hay ningún programa con el escáner simulado"));
+        return {};
+    }
+    std::vector<std::string> answers;
+    std::string error;
+    if (!simchannel::request(path, {line}, answers, error)) {
+        FStatus->setText(QString::fromStdString(error));
+        return {};
+    }
+    if (answers[0].rfind("ok", 0) != 0)
+        FStatus->setText(QString::fromStdString(answers[0]));
+    return answers[0];
+}
+
+void ScannerSimPanel::Poll() {
+    const std::string path = Path();
+    std::vector<std::string> answers;
+    std::string error;
+    if (path.empty() || !simchannel::request(path, {"status"}, answers, error)) {
+        FFace->state = QStringLiteral("Sin conexión con el programa");
+        FFace->leds = 0;
+        FFace->prompt.clear();
+        FFace->update();
+        return;
+    }
+    // The scanner that captures, else the first one listed.
+    std::string chosen;
+    for (const auto& line : QString::fromStdString(answers[0]).split('\n')) {
+        const std::string l = line.toStdString();
+        if (l.rfind("scanner ", 0) != 0)
+            continue;
+        if (chosen.empty() || l.find(" capturing=1") != std::string::npos)
+            chosen = l;
+    }
+    auto f = fields(chosen);
+    FFace->leds = static_cast<uint32_t>(std::stoul(f.count("leds") ? f["leds"] : "0", nullptr, 16));
+    FFace->prompt = QString::fromStdString(f["prompt"]);
+    const int type = std::atoi(f["type"].c_str());
+    FFingers = type == 3 ? 2 : type == 4 ? 4 : 1;
+    FFace->state =
+        chosen.empty()
+            ? QStringLiteral("Ningún escáner conectado")
+            : QStringLiteral("%1 %2 — %3%4%5")
+                  .arg(QString::fromStdString(f["model"]), QString::fromStdString(f["serial"]),
+                       f["attached"] == "1" ? QStringLiteral("conectado")
+                                            : QStringLiteral("desconectado"),
+                       f["capturing"] == "1" ? QStringLiteral(", capturando") : QString(),
+                       f["finger"] == "1" ? QStringLiteral(", dedo puesto") : QString());
+    FFace->update();
+}
+
+int runPanel(int argc, char** argv, int pid) {
+    QApplication app(argc, argv);
+    ScannerSimPanel panel(pid);
+    panel.show();
     return app.exec();
 }

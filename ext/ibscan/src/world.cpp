@@ -312,7 +312,9 @@ std::string controlStatus() {
     std::lock_guard lk(s.m);
     std::string out;
     for (const auto& [id, sc] : s.allScanners()) {
-        const Device* d = s.deviceOf(*sc);
+        // An unplugged scanner shows no light and no prompt.
+        const Device* d = sc->attached ? s.deviceOf(*sc) : nullptr;
+        const uint32_t shownLeds = sc->attached ? sc->leds : 0;
         std::string prompt = d ? d->clientText.text : std::string();
         if (d && prompt.empty())
             for (const auto& [oid, t] : d->texts)
@@ -321,7 +323,7 @@ std::string controlStatus() {
                     break;
                 }
         char leds[16];
-        std::snprintf(leds, sizeof leds, "0x%08X", sc->leds);
+        std::snprintf(leds, sizeof leds, "0x%08X", shownLeds);
         std::string q;
         for (std::size_t i = 0; i < sc->qualities.size(); ++i)
             q += (i ? "," : "") + std::to_string(sc->qualities[i]);
@@ -332,7 +334,7 @@ std::string controlStatus() {
                " finger=" + (sc->fingerOn ? "1" : "0") +
                " platen=" + (sc->platenDirty ? "dirty" : "clean") +
                " count_state=" + std::to_string(sc->countState) + " qualities=" + q +
-               " leds=" + leds + " led_names=" + log::ledNames(sc->leds) + " prompt=\"" + prompt +
+               " leds=" + leds + " led_names=" + log::ledNames(shownLeds) + " prompt=\"" + prompt +
                "\"\n";
     }
     if (out.empty())
