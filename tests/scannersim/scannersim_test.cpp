@@ -204,6 +204,40 @@ TEST_F(ScannerSim, UnplugDuringACaptureTakesTheScannerLostPath) {
     EXPECT_FALSE(QFile::exists(work + "/huella.bmp"));
 }
 
+TEST_F(ScannerSim, SeveralProgramsEachHaveTheirOwnSocket) {
+    Start();
+    // A second Yemario from a folder of its own.
+    const QString second = dir.filePath("second");
+    ASSERT_TRUE(QDir().mkpath(second));
+    for (const QString& f : QDir(work).entryList(QDir::Files | QDir::System))
+        if (f != "ibscan.log")
+            QFile::copy(work + "/" + f, second + "/" + f);
+    QProcess other;
+    QProcessEnvironment env2 = env;
+    env2.insert("IBSCAN_SIM_LOG", second + "/ibscan.log");
+    other.setProcessEnvironment(env2);
+    other.setWorkingDirectory(second);
+    other.start(second + "/Yemario", {"Pulgar Derecho"});
+    ASSERT_TRUE(other.waitForStarted());
+    const QString p1 = QString::number(program.processId()),
+                  p2 = QString::number(other.processId());
+    for (const QString& pid : {p1, p2})
+        ASSERT_EQ(Tool({"--pid", pid, "wait", "capturing", "60"}), 0) << pid.toStdString();
+    // Without --pid a command is refused, with both candidates named.
+    QString out;
+    EXPECT_EQ(Tool({"place", "good"}, &out), 2);
+    EXPECT_TRUE(out.contains("--pid") && out.contains(p1) && out.contains(p2)) << out.toStdString();
+    // With it, only that program's scanner gets the finger.
+    EXPECT_EQ(Tool({"--pid", p2, "place", "good"}), 0);
+    EXPECT_TRUE(other.waitForFinished(120000));
+    EXPECT_TRUE(QFile::exists(second + "/huella.bmp"));
+    EXPECT_FALSE(QFile::exists(work + "/huella.bmp"));
+    EXPECT_EQ(program.state(), QProcess::Running);
+    EXPECT_EQ(Tool({"place", "good"}), 0) << "one program left: no --pid needed";
+    EXPECT_EQ(Ended(), 0);
+    EXPECT_TRUE(QFile::exists(work + "/huella.bmp"));
+}
+
 TEST_F(ScannerSim, DeliverLandsAPrintOnTheScanManRoad) {
     QImage print(400, 500, QImage::Format_Grayscale8);
     print.fill(230);

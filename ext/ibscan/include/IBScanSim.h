@@ -41,6 +41,14 @@ enum IBSIM_ClockMode {
 /* Environment variable naming the scenario file read when the library is first used. */
 #define IBSIM_SCENARIO_ENV "IBSCAN_SIM_SCENARIO"
 
+/* Environment variable naming the event log: one line per API call and per event raised
+ * (format in ext/ibscan/README.md). Read when the log is first written. */
+#define IBSIM_LOG_ENV "IBSCAN_SIM_LOG"
+
+/* "0" turns off the control socket through which the scannersim tool acts as the person
+ * at the scanner from outside the process (tools/scannersim/README.md). */
+#define IBSIM_CONTROL_ENV "IBSCAN_SIM_CONTROL"
+
 /* Replaces the whole simulator state by a scenario given as text (format in
  * ext/ibscan/README.md): closes every device without events, forgets every handler and
  * timed action, restarts the clock at 0. A null text loads the built-in default (one
@@ -85,7 +93,8 @@ IBSU_API int IBSIM_GetScannerHandle(int scannerId, int* pHandle);
  * IBSU_FingerQuality, passed on as they are, so that more than four places or values out
  * of range can be tested. count 0 keeps the qualities of the capture's script. During a capture
  * this raises the finger-arrival events; with automatic capture the result follows once the finger
- * has lain still for the scanner's stable time (IBSIM_CompleteCapture skips the wait). */
+ * has lain still for the scanner's stable time (IBSIM_CompleteCapture skips the wait), except
+ * in a rolled capture, which lasts until the finger is lifted. */
 IBSU_API int IBSIM_PlaceFinger(int scannerId, const int* qualities, int count);
 
 /* Lifts the finger. A rolled capture with automatic capture completes on lifting. */

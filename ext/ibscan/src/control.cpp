@@ -121,7 +121,7 @@ std::string answer(const std::vector<std::string>& all) {
 } // namespace
 
 void startControl() {
-    const char* env = std::getenv("IBSCAN_SIM_CONTROL");
+    const char* env = std::getenv(IBSIM_CONTROL_ENV);
     if (env && std::strcmp(env, "0") == 0)
         return;
     std::lock_guard lk(gControlMutex);

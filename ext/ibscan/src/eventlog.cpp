@@ -1,6 +1,6 @@
 #include "eventlog.h"
 
-#include "IBScanUltimateApi.h"
+#include "IBScanSim.h"
 
 #include <atomic>
 #include <chrono>
@@ -15,7 +15,7 @@ namespace ibsim::log {
 
 namespace {
 
-constexpr const char* kEnv = "IBSCAN_SIM_LOG";
+constexpr const char* kEnv = IBSIM_LOG_ENV;
 
 std::mutex gMutex;
 std::FILE* gFile = nullptr;
