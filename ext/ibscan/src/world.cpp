@@ -219,8 +219,6 @@ std::string Sim::scenarioError() {
 }
 
 Sim::Sim() {
-    dispatcher_ = std::thread([this] { dispatchLoop(); });
-    scheduler_ = std::thread([this] { scheduleLoop(); });
     const char* path = std::getenv(IBSIM_SCENARIO_ENV);
     if (path && *path) {
         std::ifstream in(path, std::ios::binary);
@@ -239,6 +237,9 @@ Sim::Sim() {
     } else {
         reset(nullptr, nullptr, std::string());
     }
+    // The threads start on a complete world: nothing they read is still being built.
+    dispatcher_ = std::thread([this] { dispatchLoop(); });
+    scheduler_ = std::thread([this] { scheduleLoop(); });
     startControl();
 }
 
