@@ -181,7 +181,11 @@ Frame renderHand(unsigned seed, int w, int h, int fingers, std::vector<Box>& box
                     continue;
                 // Fades to white at the oval's rim: the finger's edge, not a cut.
                 const double keep = std::min(1.0, (1.0 - t) * 6.0);
-                const int v = one[static_cast<std::size_t>(y) * fw + x];
+                // The faint skin tone around the ridges is left out: on a slap only the
+                // ridges touch the platen, and the fingers part on clean white.
+                int v = one[static_cast<std::size_t>(y) * fw + x];
+                if (v >= 225)
+                    v = 255;
                 const int g = static_cast<int>(255 - keep * (255 - v));
                 uint8_t& dst = f.pixels[static_cast<std::size_t>(fy + y) * w + fx + x];
                 dst = static_cast<uint8_t>(std::min<int>(dst, g));
