@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 
@@ -203,6 +204,98 @@ TEST_F(IbscanTest, RolledCaptureFramesTheRollWithAcquisitionEvents) {
     EXPECT_EQ(events[1].imageType, IBSU_ROLL_SINGLE_FINGER);
     advance(1000);
     EXPECT_EQ(kindsSinceClear(), K{}) << "nothing after the result";
+}
+
+// Columns [first, last] that hold ridges (grey below 200) in an image.
+std::pair<int, int> inkColumns(const std::vector<uint8_t>& px, int w, int h) {
+    int first = w, last = -1;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            if (px[static_cast<std::size_t>(y) * w + x] < 200) {
+                first = std::min(first, x);
+                last = std::max(last, x);
+            }
+    return {first, last};
+}
+
+TEST_F(IbscanTest, RollLastsUntilTheLiftAndGivesAWiderPrintThanAFlatOne) {
+    load(std::string(kOneWatson) +
+         "[capture]\nfinger_ms = 100\nstable_ms = 400\nlift_ms = 4000\nseed = 7\n");
+    const int h = open();
+    ASSERT_EQ(IBSU_BeginCaptureImage(h, IBSU_FLAT_SINGLE_FINGER, 500, IBSU_OPTION_AUTO_CAPTURE), 0);
+    advance(600);
+    ASSERT_EQ(rec.ofKind(kResult).size(), 1u);
+    const RecordedEvent flat = rec.ofKind(kResult)[0];
+    rec.clear();
+
+    ASSERT_EQ(IBSU_BeginCaptureImage(h, IBSU_ROLL_SINGLE_FINGER, 500, IBSU_OPTION_AUTO_CAPTURE), 0);
+    advance(3000); // far beyond the stable time: still rolling
+    EXPECT_TRUE(rec.ofKind(kResult).empty());
+    const RecordedEvent firstView = rec.ofKind(kPreview).back();
+    advance(1000); // the lift
+    ASSERT_EQ(rec.ofKind(kResult).size(), 1u);
+    const RecordedEvent rolled = rec.ofKind(kResult)[0];
+    const int w = static_cast<int>(flat.image.Width), ht = static_cast<int>(flat.image.Height);
+    const auto [f0, f1] = inkColumns(flat.pixels, w, ht);
+    const auto [r0, r1] = inkColumns(rolled.pixels, w, ht);
+    const auto [v0, v1] = inkColumns(firstView.pixels, w, ht);
+    EXPECT_GT(r1 - r0, (f1 - f0) * 14 / 10) << "a rolled print is much wider than a flat one";
+    EXPECT_LT(v1 - v0, (r1 - r0) / 2) << "the preview shows the roll beginning";
+    EXPECT_GE(v0, r0);
+    // The quadrangle of the rolled finger spans the rolled print.
+    ASSERT_EQ(rolled.segmentCount, 1);
+    EXPECT_LE(rolled.quads[0].x1, r0);
+    EXPECT_GE(rolled.quads[0].x3, r1);
+
+    // A scripted finger that the script never lifts rolls for a while, then leaves.
+    load(std::string(kOneWatson) + "[capture]\nfinger_ms = 100\nstable_ms = 400\n");
+    rec.clear();
+    const int h2 = open();
+    ASSERT_EQ(IBSU_BeginCaptureImage(h2, IBSU_ROLL_SINGLE_FINGER, 500, IBSU_OPTION_AUTO_CAPTURE),
+              0);
+    advance(1000);
+    EXPECT_TRUE(rec.ofKind(kResult).empty());
+    advance(1000);
+    EXPECT_EQ(rec.ofKind(kResult).size(), 1u);
+}
+
+TEST_F(IbscanTest, SlapIsOneHandWithGapsBetweenTheFingers) {
+    for (int fingers : {2, 4}) {
+        load("[sim]\nclock=manual\n[scanner.1]\nmodel=KOJAK\n[capture]\nfinger_ms=0\n"
+             "stable_ms=10\n");
+        const int h = open();
+        const int type = fingers == 2 ? IBSU_FLAT_TWO_FINGERS : IBSU_FLAT_FOUR_FINGERS;
+        ASSERT_EQ(IBSU_BeginCaptureImage(h, type, 500, IBSU_OPTION_AUTO_CAPTURE), 0);
+        advance(10);
+        ASSERT_EQ(rec.ofKind(kResult).size(), 1u);
+        const RecordedEvent r = rec.ofKind(kResult)[0];
+        rec.clear();
+        ASSERT_EQ(r.segmentCount, fingers);
+        const int w = static_cast<int>(r.image.Width), ht = static_cast<int>(r.image.Height);
+        auto column = [&](int x) { // darkest grey of a column
+            int v = 255;
+            for (int y = 0; y < ht; ++y)
+                v = std::min<int>(v, r.pixels[static_cast<std::size_t>(y) * w + x]);
+            return v;
+        };
+        for (int i = 0; i < fingers; ++i) {
+            const auto& q = r.quads[static_cast<std::size_t>(i)];
+            // Each finger's rectangle holds ridges and lies within the image.
+            EXPECT_GT(q.x3 - q.x1, w / fingers / 4);
+            EXPECT_GT(q.y3 - q.y1, ht / 5);
+            if (i == 0)
+                continue;
+            // White platen between neighbours, through the whole height: no finger
+            // touches the next, and no tile edge runs down the picture.
+            const int gapFrom = r.quads[static_cast<std::size_t>(i - 1)].x3 + 1, gapTo = q.x1;
+            ASSERT_LT(gapFrom, gapTo) << fingers << " fingers, gap " << i;
+            for (int x = gapFrom; x < gapTo; ++x)
+                EXPECT_GE(column(x), 200) << fingers << " fingers, column " << x;
+        }
+        if (fingers == 4) // the middle fingers reach higher than the little finger
+            EXPECT_LT(r.quads[1].y1, r.quads[3].y1);
+        IBSU_CloseDevice(h);
+    }
 }
 
 TEST_F(IbscanTest, AutoCaptureWaitsForGoodQualityAndTheRightFingerCount) {
@@ -420,6 +513,46 @@ TEST_F(IbscanTest, ForcedResultsAndOversizedReportsReachTheHost) {
     EXPECT_EQ(active, 0);
 }
 
+TEST_F(IbscanTest, ScenarioScriptsTheAnswersOfCallsThatCanFail) {
+    load(std::string(kOneWatson) +
+         "begin_result = -3, 0\nleds_result = -9\nproperty_result = -3\n"
+         "window_result = -9\nwindow_property_result = -3\ncontrast_result = -9\n"
+         "cancel_result = -3\ntake_result = -9\n");
+    const int h = open();
+    char v[IBSU_PROPERTY_BUFFER_SIZE] = {};
+    int host = 0;
+    // Each call fails once with its scripted answer, then works.
+    struct Call {
+        const char* what;
+        std::function<int()> call;
+        int failure;
+    } calls[] = {
+        {"set LEDs", [&] { return IBSU_SetLEDs(h, 1); }, -9},
+        {"property", [&] { return IBSU_GetProperty(h, IBSU_PROPERTY_SERIAL_NUMBER, v); }, -3},
+        {"window", [&] { return IBSU_CreateClientWindow(h, &host, 0, 0, 100, 100); }, -9},
+        {"window property",
+         [&] { return IBSU_GetClientWindowProperty(h, IBSU_WINDOW_PROPERTY_SCALE_FACTOR, v); }, -3},
+        {"contrast", [&] { return IBSU_SetContrast(h, 3); }, -9},
+        {"begin", [&] { return IBSU_BeginCaptureImage(h, 2, 500, 0); }, -3},
+        {"take", [&] { return IBSU_TakeResultImageManually(h); }, -9},
+    };
+    for (auto& c : calls) {
+        EXPECT_EQ(c.call(), c.failure) << c.what;
+        EXPECT_EQ(c.call(), 0) << c.what;
+    }
+    uint32_t mask = 0;
+    int sets = 0;
+    ASSERT_EQ(IBSIM_GetLEDs(1, &mask, &sets), 0);
+    EXPECT_EQ(sets, 1) << "a failed set-LEDs changes nothing";
+    settle();
+    ASSERT_EQ(IBSU_BeginCaptureImage(h, 2, 500, 0), 0);
+    EXPECT_EQ(IBSU_CancelCaptureImage(h), -3);
+    int active = 0;
+    IBSU_IsCaptureActive(h, &active);
+    EXPECT_EQ(active, 1) << "a failed cancel leaves the capture running";
+    EXPECT_EQ(IBSU_CancelCaptureImage(h), 0);
+}
+
 TEST_F(IbscanTest, ReadBackOfWhatTheHostAsked) {
     const int h = open();
     ASSERT_EQ(IBSU_SetLEDs(h, 0x20000010u), 0);
@@ -597,32 +730,42 @@ TEST_F(IbscanTest, ScenarioTimesAttachAndDetachScanners) {
     EXPECT_EQ(counts[1].first, 1);
 }
 
-TEST_F(IbscanTest, ScenarioErrorsNameTheirLine) {
+TEST_F(IbscanTest, ScenarioErrorsNameLineKeyAndReason) {
     struct Case {
         const char* text;
         int line;
+        const char* why; // part of the message: what is wrong and what is expected
     } cases[] = {
-        {"[scanner.1]\nmodel = WATSON\nbogus = 1\n", 3},
-        {"model = WATSON\n", 1},
-        {"[sim]\nclock = sometimes\n", 2},
-        {"[scanner.1]\n[scanner.1]\n", 2},
-        {"[scanner.0]\n", 1},
-        {"[scanner.17]\n", 1},
-        {"[capture.1.2]\nfinger_ms = -5\n", 2},
-        {"[capture]\nquality = 1,,2\n", 2},
-        {"[capture]\nresult = 99999999999\n", 2},
-        {"[scanner.1]\ntypes = 5\n", 2},
-        {"[nothing]\n", 1},
-        {"[scanner.1\n", 1},
-        {"; fine\n\n[scanner.1]\nopen_result = 0, x\n", 4},
-        {"[capture]\nat = 100 wiggle\n", 2},
-        {"[capture]\nat = 100 count_state 4\n", 2},
-        {"[capture]\nat = lift\n", 2},
+        {"[scanner.1]\nmodel = WATSON\nbogus = 1\n", 3, "unknown key 'bogus' in [scanner.N]"},
+        {"[capture]\nstable_ms = 1\nfinger_mss = 800\n", 3,
+         "unknown key 'finger_mss' in [capture]; expected one of: finger_ms,"},
+        {"model = WATSON\n", 1, "'model' before any section"},
+        {"[sim]\nclock = sometimes\n", 2, "expected realtime, manual or immediate"},
+        {"[scanner.1]\n[scanner.1]\n", 2, "[scanner.1] appears twice"},
+        {"[scanner.0]\n", 1, "bad section numbers in [scanner.0] (numbers start at 1)"},
+        {"[scanner.17]\n", 1, "scanner id from 1 to 16"},
+        {"[capture.1.2]\nfinger_ms = -5\n", 2, "finger_ms = -5: expected a time"},
+        {"[capture]\nquality = 1,,2\n", 2, "quality = 1,,2: expected a list"},
+        {"[capture]\nresult = 99999999999\n", 2, "result = 99999999999: expected"},
+        {"[scanner.1]\ntypes = 5\n", 2, "types = 5: expected a list of image types 1..4"},
+        {"[scanner.1]\nbegin_result = x\n", 2, "begin_result = x: expected a list"},
+        {"[nothing]\n", 1, "unknown section [nothing]; expected [sim]"},
+        {"[scanner.1\n", 1, "without its closing ']'"},
+        {"; fine\n\n[scanner.1]\nopen_result = 0, x\n", 4, "open_result = 0, x: expected"},
+        {"[capture]\nat = 100 wiggle\n", 2, "unknown action 'wiggle'; expected quality,"},
+        {"[capture]\nat = 100 count_state 4\n", 2, "expected a number from 0 to 3"},
+        {"[capture]\nat = lift\n", 2, "expected a time in milliseconds"},
+        {"[sim]\njust words\n", 2, "no 'key = value' line"},
     };
     for (const auto& c : cases) {
         int line = 0;
         EXPECT_EQ(IBSIM_Reset(c.text, &line), IBSU_ERR_INVALID_PARAM_VALUE) << c.text;
         EXPECT_EQ(line, c.line) << c.text;
+        char why[1024] = {};
+        ASSERT_EQ(IBSIM_GetScenarioError(why, sizeof why), 0);
+        EXPECT_NE(std::string(why).find("line " + std::to_string(c.line) + ": "), std::string::npos)
+            << why;
+        EXPECT_NE(std::string(why).find(c.why), std::string::npos) << why;
         int n = -1;
         IBSU_GetDeviceCount(&n);
         EXPECT_EQ(n, 0) << "a bad scenario leaves no scanner";

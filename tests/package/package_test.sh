@@ -26,11 +26,11 @@ root=$scratch/root
 dpkg-deb -x "$deb" "$root"
 touch "$scratch/unpacked"
 prog=$root/usr/lib/trazel
-for f in TrazelIB Yemario BMP2WSQ tenprint-an2k matchtool libGBNFIQ.so libWSQPACK.so \
+for f in TrazelIB Yemario BMP2WSQ tenprint-an2k matchtool scannersim libGBNFIQ.so libWSQPACK.so \
     libIBScanUltimate.so libScanMan.so Amputado.BMP fmodelo.bemepe per-user-data; do
     [[ -e $prog/$f ]] || fail "missing in the program folder: $f"
 done
-for f in TrazelIB Yemario BMP2WSQ tenprint-an2k; do
+for f in TrazelIB Yemario BMP2WSQ tenprint-an2k scannersim; do
     [[ $(readlink -f "$root/usr/bin/$f") == "$prog/$f" ]] || fail "usr/bin/$f does not lead to $prog/$f"
 done
 [[ -f $root/usr/share/icons/hicolor/scalable/apps/trazelib.svg ]] || fail "no icon"

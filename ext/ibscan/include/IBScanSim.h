@@ -41,6 +41,14 @@ enum IBSIM_ClockMode {
 /* Environment variable naming the scenario file read when the library is first used. */
 #define IBSIM_SCENARIO_ENV "IBSCAN_SIM_SCENARIO"
 
+/* Environment variable naming the event log: one line per API call and per event raised
+ * (format in ext/ibscan/README.md). Read when the log is first written. */
+#define IBSIM_LOG_ENV "IBSCAN_SIM_LOG"
+
+/* "0" turns off the control socket through which the scannersim tool acts as the person
+ * at the scanner from outside the process (tools/scannersim/README.md). */
+#define IBSIM_CONTROL_ENV "IBSCAN_SIM_CONTROL"
+
 /* Replaces the whole simulator state by a scenario given as text (format in
  * ext/ibscan/README.md): closes every device without events, forgets every handler and
  * timed action, restarts the clock at 0. A null text loads the built-in default (one
@@ -51,6 +59,10 @@ IBSU_API int IBSIM_Reset(const char* scenarioText, int* pErrorLine);
 
 /* Same as IBSIM_Reset with the contents of a file (IBSU_ERR_FILE_OPEN when unreadable). */
 IBSU_API int IBSIM_LoadScenarioFile(const char* path, int* pErrorLine);
+
+/* What was wrong with the last scenario that failed to load: "line N: <what is wrong>;
+ * expected <what>" (empty after a scenario that loaded). Cut to textSize-1 bytes. */
+IBSU_API int IBSIM_GetScenarioError(char* text, int textSize);
 
 /* Clock control. IBSIM_AdvanceTime runs, in time order, every action due within the next
  * ms milliseconds (manual clock only; IBSU_ERR_DEVICE_INVALID_STATE otherwise). */
@@ -81,7 +93,8 @@ IBSU_API int IBSIM_GetScannerHandle(int scannerId, int* pHandle);
  * IBSU_FingerQuality, passed on as they are, so that more than four places or values out
  * of range can be tested. count 0 keeps the qualities of the capture's script. During a capture
  * this raises the finger-arrival events; with automatic capture the result follows once the finger
- * has lain still for the scanner's stable time (IBSIM_CompleteCapture skips the wait). */
+ * has lain still for the scanner's stable time (IBSIM_CompleteCapture skips the wait), except
+ * in a rolled capture, which lasts until the finger is lifted. */
 IBSU_API int IBSIM_PlaceFinger(int scannerId, const int* qualities, int count);
 
 /* Lifts the finger. A rolled capture with automatic capture completes on lifting. */

@@ -147,6 +147,88 @@ Frame renderFingers(unsigned seed, int w, int h, int fingers, std::vector<Box>& 
     return f;
 }
 
+Frame renderHand(unsigned seed, int w, int h, int fingers, std::vector<Box>& boxes) {
+    if (fingers < 2)
+        return renderFingers(seed, w, h, fingers, boxes);
+    Frame f;
+    f.width = w;
+    f.height = h;
+    f.pixels.assign(static_cast<std::size_t>(w) * h, 255);
+    boxes.clear();
+    // Fingertips of one hand on one platen: the middle fingers reach higher and are longer,
+    // the outer ones sit lower, and white gaps part them. Each finger is an oval cut from its
+    // own print, so no tile edge shows.
+    static const double kTop4[] = {0.20, 0.08, 0.12, 0.28}, kLen4[] = {0.62, 0.70, 0.68, 0.54};
+    static const double kTop2[] = {0.14, 0.10}, kLen2[] = {0.66, 0.70};
+    const int slot = w / fingers;
+    for (int i = 0; i < fingers; ++i) {
+        const double top = fingers == 4 ? kTop4[i] : fingers == 2 ? kTop2[i] : 0.12;
+        const double len = fingers == 4 ? kLen4[i] : fingers == 2 ? kLen2[i] : 0.66;
+        const int fw = std::max(8, static_cast<int>(slot * 0.74));
+        const int fh = std::max(8, std::min(h, static_cast<int>(h * len)));
+        const int fx = i * slot + (slot - fw) / 2;
+        const int fy = std::min(h - fh, static_cast<int>(h * top));
+        std::vector<uint8_t> one(static_cast<std::size_t>(fw) * fh, 255);
+        renderPrintInto(seed + static_cast<unsigned>(i), fw, fh, one.data(), fw);
+        const double a = fw / 2.0, b = fh / 2.0;
+        Box box{w, h, 0, 0};
+        for (int y = 0; y < fh; ++y) {
+            const double ny = (y + 0.5 - b) / b;
+            for (int x = 0; x < fw; ++x) {
+                const double nx = (x + 0.5 - a) / a;
+                const double t = nx * nx + ny * ny;
+                if (t >= 1.0)
+                    continue;
+                // Fades to white at the oval's rim: the finger's edge, not a cut.
+                const double keep = std::min(1.0, (1.0 - t) * 6.0);
+                // The faint skin tone around the ridges is left out: on a slap only the
+                // ridges touch the platen, and the fingers part on clean white.
+                int v = one[static_cast<std::size_t>(y) * fw + x];
+                if (v >= 225)
+                    v = 255;
+                const int g = static_cast<int>(255 - keep * (255 - v));
+                uint8_t& dst = f.pixels[static_cast<std::size_t>(fy + y) * w + fx + x];
+                dst = static_cast<uint8_t>(std::min<int>(dst, g));
+                if (g < 200) {
+                    box.x0 = std::min(box.x0, fx + x);
+                    box.x1 = std::max(box.x1, fx + x + 1);
+                    box.y0 = std::min(box.y0, fy + y);
+                    box.y1 = std::max(box.y1, fy + y + 1);
+                }
+            }
+        }
+        if (box.x1 <= box.x0)
+            box = Box{fx, fy, fx + fw, fy + fh};
+        boxes.push_back(box);
+    }
+    return f;
+}
+
+Frame rollOut(const Frame& flat, Box& box) {
+    // A rolled print shows the finger from nail edge to nail edge: the flat contact area
+    // drawn out sideways about its centre, half as wide again and a bit more.
+    constexpr double kStretch = 1.6;
+    if (box.x1 <= box.x0)
+        return flat;
+    Frame r = flat; // the ground around the finger stays as it was
+    const double cx = (box.x0 + box.x1) / 2.0;
+    const int x0 = std::max(0, static_cast<int>(cx - (cx - box.x0) * kStretch));
+    const int x1 = std::min(flat.width, static_cast<int>(cx + (box.x1 - cx) * kStretch) + 1);
+    for (int y = 0; y < flat.height; ++y) {
+        const uint8_t* src = flat.pixels.data() + static_cast<std::size_t>(y) * flat.width;
+        uint8_t* dst = r.pixels.data() + static_cast<std::size_t>(y) * r.width;
+        for (int x = x0; x < x1; ++x) {
+            const double sx = cx + (x - cx) / kStretch;
+            const int i = std::clamp(static_cast<int>(sx), 0, flat.width - 2);
+            const double fr = std::clamp(sx - i, 0.0, 1.0);
+            dst[x] = static_cast<uint8_t>(src[i] * (1 - fr) + src[i + 1] * fr + 0.5);
+        }
+    }
+    box.x0 = x0;
+    box.x1 = x1;
+    return r;
+}
+
 bool decodeBmp8(const uint8_t* d, std::size_t size, Frame& out, int maxSide) {
     if (size < 54 || d[0] != 'B' || d[1] != 'M')
         return false;

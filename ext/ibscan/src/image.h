@@ -30,6 +30,15 @@ Box renderPrintInto(unsigned seed, int w, int h, uint8_t* pixels, int pitch);
 // bounding box.
 Frame renderFingers(unsigned seed, int w, int h, int fingers, std::vector<Box>& boxes);
 
+// Renders two or four fingers of one hand into a w x h frame, one print per finger as an
+// oval on a common white ground with gaps between the fingers (one finger: renderFingers).
+// boxes receives each finger's bounding box.
+Frame renderHand(unsigned seed, int w, int h, int fingers, std::vector<Box>& boxes);
+
+// The rolled print of a flat one: the finger inside `box` drawn out sideways about its
+// centre; box becomes the rolled finger's box.
+Frame rollOut(const Frame& flat, Box& box);
+
 // Reads an 8-bit (paletted, uncompressed) BMP file, bottom-up or top-down, into grey
 // levels (the palette's luminance). False on any fault or on sides above maxSide.
 bool readBmp8(const std::string& path, Frame& out, int maxSide);

@@ -67,7 +67,7 @@ bool parseSectionName(std::string_view s, std::string& name, int& a, int& b) {
     return true;
 }
 
-bool applyScannerKey(ScannerScript& s, const std::string& key, std::string_view v) {
+bool applyScannerKeyValue(ScannerScript& s, const std::string& key, std::string_view v) {
     auto text = [&](std::string& out) {
         if (v.size() > 127)
             return false;
@@ -105,20 +105,120 @@ bool applyScannerKey(ScannerScript& s, const std::string& key, std::string_view 
         return parseInt(v, 16, 4096, s.width);
     if (key == "height")
         return parseInt(v, 16, 4096, s.height);
+    for (const auto& [name, expected] : kCallResultKeys)
+        if (key == name) {
+            std::vector<int> list;
+            if (!parseIntList(v, -100'000, 100'000, list))
+                return false;
+            s.callResults[name] = std::move(list);
+            return true;
+        }
+    return false;
+}
+
+// What each key of a section expects, for the error messages.
+struct KeyHelp {
+    const char* key;
+    const char* expected;
+};
+
+const KeyHelp kScannerKeys[] = {
+    {"model", "a text of up to 127 characters"},
+    {"serial", "a text of up to 127 characters"},
+    {"firmware", "a text of up to 127 characters"},
+    {"revision", "a text of up to 127 characters"},
+    {"attach_ms", "a time in milliseconds from 0 to 86400000"},
+    {"detach_ms", "a time in milliseconds from 0 to 86400000, or -1 for never"},
+    {"open_ms", "a duration in milliseconds from 0 to 600000"},
+    {"open_progress", "a list of up to 16 per-cent values 0..100, e.g. 0,50,100"},
+    {"open_result", "a list of up to 16 results, e.g. -203, 0"},
+    {"close_busy", "a count from 0 to 1000"},
+    {"description_result", "0 or a negative result, e.g. -201"},
+    {"types", "a list of image types 1..4, e.g. 1,2"},
+    {"width", "a size in pixels from 16 to 4096"},
+    {"height", "a size in pixels from 16 to 4096"},
+};
+
+const KeyHelp kCaptureKeys[] = {
+    {"finger_ms", "a time in milliseconds from 0 to 86400000, or -1 for never"},
+    {"stable_ms", "a time in milliseconds from 0 to 86400000"},
+    {"lift_ms", "a time in milliseconds from 0 to 86400000, or -1 for never"},
+    {"quality", "a list of up to 16 qualities, e.g. 1, 2, 0, 0"},
+    {"count_state", "a finger-count state 0..3"},
+    {"platen_dirty", "1/0, true/false, yes/no or on/off"},
+    {"platen_clear_ms", "a time in milliseconds from 0 to 86400000, or -1 for never"},
+    {"result", "a result status from -100000 to 100000"},
+    {"fingers", "a finger count from -1 to 16"},
+    {"segments", "a segment count from -1 to 16"},
+    {"image", "a BMP file name (up to 4096 characters) or builtin"},
+    {"seed", "a number from 0 to 2000000000"},
+    {"at", "<ms> quality <list> | count_state <0..3> | place | lift | platen <0/1> | key <n>"},
+};
+
+template <std::size_t N> const char* expectedOf(const KeyHelp (&table)[N], const std::string& key) {
+    for (const KeyHelp& k : table)
+        if (key == k.key)
+            return k.expected;
+    return nullptr;
+}
+
+template <std::size_t N> std::string keyNames(const KeyHelp (&table)[N]) {
+    std::string r;
+    for (const KeyHelp& k : table) {
+        if (!r.empty())
+            r += ", ";
+        r += k.key;
+    }
+    return r;
+}
+
+std::string scannerKeyNames() {
+    std::string r = keyNames(kScannerKeys);
+    for (const auto& [name, expected] : kCallResultKeys)
+        r += std::string(", ") + name;
+    return r;
+}
+
+const char* expectedOfScannerKey(const std::string& key) {
+    if (const char* e = expectedOf(kScannerKeys, key))
+        return e;
+    for (const auto& [name, expected] : kCallResultKeys)
+        if (key == name)
+            return expected;
+    return nullptr;
+}
+
+std::string badValue(const std::string& key, std::string_view value, const char* expected) {
+    return key + " = " + std::string(value) + ": expected " + expected;
+}
+
+bool applyScannerKey(ScannerScript& s, const std::string& key, std::string_view v,
+                     std::string& why) {
+    const char* expected = expectedOfScannerKey(key);
+    if (!expected) {
+        why = "unknown key '" + key + "' in [scanner.N]; expected one of: " + scannerKeyNames();
+        return false;
+    }
+    if (applyScannerKeyValue(s, key, v))
+        return true;
+    why = badValue(key, v, expected);
     return false;
 }
 
 // "<ms> <action> [value]": quality takes a list, count_state / platen / key a number,
 // place and lift nothing.
-bool parseStep(CaptureScript& c, std::string_view v) {
+bool parseStep(CaptureScript& c, std::string_view v, std::string* why) {
+    auto fail = [&](std::string text) {
+        if (why)
+            *why = "at = " + std::string(v) + ": " + std::move(text);
+        return false;
+    };
     if (c.steps.size() >= static_cast<std::size_t>(kMaxTimedSteps))
-        return false;
+        return fail("more than 64 steps in one capture");
     std::size_t sp = v.find_first_of(" \t");
-    if (sp == std::string_view::npos)
-        return false;
     TimedStep step;
-    if (!parseInt(v.substr(0, sp), 0, kMaxTimeMs, step.ms))
-        return false;
+    if (sp == std::string_view::npos || !parseInt(v.substr(0, sp), 0, kMaxTimeMs, step.ms))
+        return fail("expected a time in milliseconds (0 to 86400000) and then an action");
     v = trim(v.substr(sp));
     sp = v.find_first_of(" \t");
     const std::string action = lower(v.substr(0, sp));
@@ -128,7 +228,7 @@ bool parseStep(CaptureScript& c, std::string_view v) {
     if (action == "quality") {
         step.action = TimedStep::Quality;
         if (!parseIntList(rest, -1000, 1000, step.values) || step.values.empty())
-            return false;
+            return fail("expected a list of up to 16 qualities after quality, e.g. 1,2,0,0");
     } else if (action == "count_state" || action == "platen" || action == "key") {
         step.action = action == "count_state" ? TimedStep::CountState
                       : action == "platen"    ? TimedStep::Platen
@@ -137,14 +237,15 @@ bool parseStep(CaptureScript& c, std::string_view v) {
                        : step.action == TimedStep::Platen   ? 1
                                                             : 1000;
         if (!parseInt(rest, 0, hi, n))
-            return false;
+            return fail("expected a number from 0 to " + std::to_string(hi) + " after " + action);
         step.values = {n};
     } else if (action == "place" || action == "lift") {
         step.action = action == "place" ? TimedStep::Place : TimedStep::Lift;
         if (!rest.empty())
-            return false;
+            return fail("expected nothing after " + action);
     } else {
-        return false;
+        return fail("unknown action '" + action +
+                    "'; expected quality, count_state, place, lift, platen or key");
     }
     c.steps.push_back(std::move(step));
     return true;
@@ -189,9 +290,27 @@ bool parseIntList(std::string_view text, int lo, int hi, std::vector<int>& out) 
     return true;
 }
 
-bool applyCaptureKey(CaptureScript& c, std::string_view keyText, std::string_view v) {
+bool applyCaptureKey(CaptureScript& c, std::string_view keyText, std::string_view v,
+                     std::string* why) {
     std::string key = lower(trim(keyText));
     v = trim(v);
+    if (key == "at")
+        return parseStep(c, v, why);
+    const char* expected = expectedOf(kCaptureKeys, key);
+    if (!expected) {
+        if (why)
+            *why = "unknown key '" + key +
+                   "' in [capture]; expected one of: " + keyNames(kCaptureKeys);
+        return false;
+    }
+    if (applyCaptureValue(c, key, v))
+        return true;
+    if (why)
+        *why = badValue(key, v, expected);
+    return false;
+}
+
+bool applyCaptureValue(CaptureScript& c, const std::string& key, std::string_view v) {
     if (key == "finger_ms")
         return parseTime(v, c.fingerMs);
     if (key == "stable_ms")
@@ -220,8 +339,6 @@ bool applyCaptureKey(CaptureScript& c, std::string_view keyText, std::string_vie
         c.image = lower(v) == "builtin" ? std::string() : std::string(v);
         return true;
     }
-    if (key == "at")
-        return parseStep(c, v);
     if (key == "seed") {
         int s = 0;
         if (!parseInt(v, 0, 2'000'000'000, s))
@@ -233,13 +350,18 @@ bool applyCaptureKey(CaptureScript& c, std::string_view keyText, std::string_vie
     return false;
 }
 
-bool parseScenario(std::string_view text, Scenario& out, int& errorLine) {
+bool parseScenario(std::string_view text, Scenario& out, int& errorLine, std::string* why) {
     out = Scenario{};
     errorLine = 0;
-    if (text.size() > kMaxScenarioBytes) {
-        errorLine = 1;
+    std::string reason;
+    auto failAt = [&](int line, std::string r) {
+        errorLine = line;
+        if (why)
+            *why = std::move(r);
         return false;
-    }
+    };
+    if (text.size() > kMaxScenarioBytes)
+        return failAt(1, "the scenario is larger than 1 MiB");
     enum class Sec { None, Sim, Scanner, Capture } sec = Sec::None;
     ScannerScript* scanner = nullptr;
     CaptureSection* capture = nullptr;
@@ -248,6 +370,8 @@ bool parseScenario(std::string_view text, Scenario& out, int& errorLine) {
     // Pointers into the vectors stay valid: both are reserved to their maximum below.
     out.scanners.reserve(kMaxScanners);
     out.captures.reserve(kMaxCaptureSections);
+    const std::string kSections =
+        "expected [sim], [scanner.N] (N 1..16), [capture], [capture.N] or [capture.N.K]";
     while (pos <= text.size()) {
         std::size_t end = text.find('\n', pos);
         if (end == std::string_view::npos)
@@ -255,54 +379,53 @@ bool parseScenario(std::string_view text, Scenario& out, int& errorLine) {
         std::string_view line = text.substr(pos, end - pos);
         pos = end + 1;
         ++lineNo;
-        if (line.find('\0') != std::string_view::npos) {
-            errorLine = lineNo;
-            return false;
-        }
+        auto fail = [&](std::string r) { return failAt(lineNo, std::move(r)); };
+        if (line.find('\0') != std::string_view::npos)
+            return fail("a zero byte in the line; expected text");
         line = trim(stripComment(line));
         if (line.empty()) {
             if (end == text.size())
                 break;
             continue;
         }
-        auto fail = [&] {
-            errorLine = lineNo;
-            return false;
-        };
         if (line.front() == '[') {
             if (line.back() != ']')
-                return fail();
+                return fail("section line without its closing ']'; " + kSections);
             std::string name;
             int a = 0, b = 0;
-            if (!parseSectionName(line.substr(1, line.size() - 2), name, a, b))
-                return fail();
+            const std::string_view inner = line.substr(1, line.size() - 2);
+            if (!parseSectionName(inner, name, a, b))
+                return fail("bad section numbers in [" + std::string(inner) +
+                            "] (numbers start at 1); " + kSections);
             scanner = nullptr;
             capture = nullptr;
             if (name == "sim" && a == 0) {
                 sec = Sec::Sim;
             } else if (name == "scanner" && b == 0) {
                 if (a < 1 || a > kMaxScanners)
-                    return fail();
+                    return fail("[scanner] needs a scanner id from 1 to 16, e.g. [scanner.1]");
                 for (const auto& s : out.scanners)
                     if (s.id == a)
-                        return fail(); // each scanner once
-                if (out.scanners.size() >= static_cast<std::size_t>(kMaxScanners))
-                    return fail();
+                        return fail("[scanner." + std::to_string(a) +
+                                    "] appears twice; expected each scanner once");
                 out.scanners.emplace_back();
                 scanner = &out.scanners.back();
                 scanner->id = a;
                 scanner->serial = "SIM" + std::to_string(1000 + a);
                 sec = Sec::Scanner;
             } else if (name == "capture") {
-                if (a > kMaxScanners || out.captures.size() >= kMaxCaptureSections)
-                    return fail();
+                if (a > kMaxScanners)
+                    return fail("[capture." + std::to_string(a) +
+                                "] names no scanner; expected a scanner id from 1 to 16");
+                if (out.captures.size() >= kMaxCaptureSections)
+                    return fail("more than 64 [capture] sections");
                 out.captures.emplace_back();
                 capture = &out.captures.back();
                 capture->scanner = a;
                 capture->capture = b;
                 sec = Sec::Capture;
             } else {
-                return fail();
+                return fail("unknown section [" + std::string(inner) + "]; " + kSections);
             }
             if (end == text.size())
                 break;
@@ -310,12 +433,12 @@ bool parseScenario(std::string_view text, Scenario& out, int& errorLine) {
         }
         std::size_t eq = line.find('=');
         if (eq == std::string_view::npos)
-            return fail();
+            return fail("'" + std::string(line) + "' is no 'key = value' line nor a [section]");
         std::string key = lower(trim(line.substr(0, eq)));
         std::string_view value = trim(line.substr(eq + 1));
         switch (sec) {
         case Sec::None:
-            return fail();
+            return fail("'" + key + "' before any section; expected a [section] line first");
         case Sec::Sim:
             if (key == "clock") {
                 std::string v = lower(value);
@@ -326,24 +449,26 @@ bool parseScenario(std::string_view text, Scenario& out, int& errorLine) {
                 else if (v == "immediate")
                     out.clock = 2;
                 else
-                    return fail();
+                    return fail("clock = " + std::string(value) +
+                                ": expected realtime, manual or immediate");
             } else if (key == "preview_ms") {
                 if (!parseInt(value, 10, 10'000, out.previewMs))
-                    return fail();
+                    return fail("preview_ms = " + std::string(value) +
+                                ": expected a period in milliseconds from 10 to 10000");
             } else {
-                return fail();
+                return fail("unknown key '" + key + "' in [sim]; expected clock or preview_ms");
             }
             break;
         case Sec::Scanner:
-            if (!applyScannerKey(*scanner, key, value))
-                return fail();
+            if (!applyScannerKey(*scanner, key, value, reason))
+                return fail(reason);
             break;
         case Sec::Capture: {
             CaptureScript probe;
-            if (!applyCaptureKey(probe, key, value))
-                return fail();
+            if (!applyCaptureKey(probe, key, value, &reason))
+                return fail(reason);
             if (capture->values.size() >= 64)
-                return fail();
+                return fail("more than 64 keys in one [capture] section");
             capture->values.emplace_back(key, std::string(value));
             break;
         }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -66,6 +67,21 @@ struct ScannerScript {
     int descriptionResult = 0;    // < 0: IBSU_GetDeviceDescription fails with it
     std::vector<int> types;       // empty: by model
     int width = 0, height = 0;    // single-finger image size; 0: by model
+    // Answers of successive calls that a real scanner can fail, by key (begin_result ...);
+    // after the list, 0.
+    std::map<std::string, std::vector<int>> callResults;
+};
+
+// Keys of [scanner.N] that script the answers of a call, and what they expect.
+inline constexpr std::pair<const char*, const char*> kCallResultKeys[] = {
+    {"begin_result", "a list of answers of IBSU_BeginCaptureImage, e.g. -3, 0"},
+    {"leds_result", "a list of answers of IBSU_SetLEDs, e.g. -3, 0"},
+    {"property_result", "a list of answers of IBSU_GetProperty, e.g. -3, 0"},
+    {"window_result", "a list of answers of IBSU_CreateClientWindow, e.g. -3, 0"},
+    {"window_property_result", "a list of answers of IBSU_GetClientWindowProperty, e.g. -3"},
+    {"contrast_result", "a list of answers of IBSU_SetContrast, e.g. -3, 0"},
+    {"cancel_result", "a list of answers of IBSU_CancelCaptureImage, e.g. -3, 0"},
+    {"take_result", "a list of answers of IBSU_TakeResultImageManually, e.g. -3, 0"},
 };
 
 struct Scenario {
@@ -76,12 +92,17 @@ struct Scenario {
     std::string baseDir; // folder that relative image paths start from ("" = cwd)
 };
 
-// Parses a scenario. On failure returns false, sets errorLine (1-based) and leaves out in
-// an unspecified but valid state.
-bool parseScenario(std::string_view text, Scenario& out, int& errorLine);
+// Parses a scenario. On failure returns false, sets errorLine (1-based), *why (when not
+// null) to what is wrong and what is expected, and leaves out in an unspecified but valid
+// state.
+bool parseScenario(std::string_view text, Scenario& out, int& errorLine,
+                   std::string* why = nullptr);
 
-// Applies one capture key; false when the key is unknown or the value is invalid.
-bool applyCaptureKey(CaptureScript& script, std::string_view key, std::string_view value);
+// Applies one capture key; false when the key is unknown or the value is invalid, with
+// the reason in *why.
+bool applyCaptureKey(CaptureScript& script, std::string_view key, std::string_view value,
+                     std::string* why = nullptr);
+bool applyCaptureValue(CaptureScript& script, const std::string& key, std::string_view value);
 
 // The script for capture number `captureNo` (1-based) of scanner `scannerId`: the general
 // [capture] sections, then [capture.N], then [capture.N.K], in file order within each.

@@ -57,4 +57,7 @@ std::string FirstCapturing();
 bool ReadBmpGrey(const std::vector<unsigned char>& file, int& width, int& height,
                  std::vector<unsigned char>& grey);
 
+// With SCANMAN_SIM_LOG naming a file, appends "<UTC time> <pid> <text>" to it.
+void LogLine(const std::string& text);
+
 } // namespace scanman

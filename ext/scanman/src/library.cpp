@@ -140,7 +140,7 @@ using namespace scanman;
 
 extern "C" {
 
-SM_API int SMInitialize(void) {
+static int impl_SMInitialize(void) {
     std::lock_guard life(LifeMutex());
     State& s = S();
     {
@@ -167,7 +167,13 @@ SM_API int SMInitialize(void) {
     return 0;
 }
 
-SM_API int SMFinalize(void) {
+SM_API int SMInitialize(void) {
+    const int r = impl_SMInitialize();
+    LogLine(std::string("call SMInitialize(") + ") -> " + std::to_string(r));
+    return r;
+}
+
+static int impl_SMFinalize(void) {
     {
         // The library's threads cannot be stopped from one of its callbacks.
         State& s = S();
@@ -192,7 +198,13 @@ SM_API int SMFinalize(void) {
     return 0;
 }
 
-SM_API int SMGetParameter(const char* scannerId, int parameter, void* value) {
+SM_API int SMFinalize(void) {
+    const int r = impl_SMFinalize();
+    LogLine(std::string("call SMFinalize(") + ") -> " + std::to_string(r));
+    return r;
+}
+
+static int impl_SMGetParameter(const char* scannerId, int parameter, void* value) {
     State& s = S();
     std::lock_guard lock(s.mutex);
     if (!s.backend)
@@ -242,7 +254,16 @@ SM_API int SMGetParameter(const char* scannerId, int parameter, void* value) {
     return 0;
 }
 
-SM_API int SMSetMonitor(SMMonitorCallback callback, void* context) {
+SM_API int SMGetParameter(const char* scannerId, int parameter, void* value) {
+    const int r = impl_SMGetParameter(scannerId, parameter, value);
+    LogLine(std::string("call SMGetParameter(") + " scannerId=" +
+            (scannerId ? "\"" + std::string(scannerId) + "\"" : std::string("null")) +
+            " parameter=" + std::to_string(parameter) + std::string(" value=") +
+            (value ? "set" : "null") + ") -> " + std::to_string(r));
+    return r;
+}
+
+static int impl_SMSetMonitor(SMMonitorCallback callback, void* context) {
     State& s = S();
     std::lock_guard lock(s.mutex);
     if (!s.backend)
@@ -252,7 +273,15 @@ SM_API int SMSetMonitor(SMMonitorCallback callback, void* context) {
     return 0;
 }
 
-SM_API int SMRemoveMonitor(void) {
+SM_API int SMSetMonitor(SMMonitorCallback callback, void* context) {
+    const int r = impl_SMSetMonitor(callback, context);
+    LogLine(std::string("call SMSetMonitor(") + std::string(" callback=") +
+            (callback ? "set" : "null") + std::string(" context=") + (context ? "set" : "null") +
+            ") -> " + std::to_string(r));
+    return r;
+}
+
+static int impl_SMRemoveMonitor(void) {
     State& s = S();
     std::lock_guard lock(s.mutex);
     s.monitor = nullptr;
@@ -260,7 +289,13 @@ SM_API int SMRemoveMonitor(void) {
     return 0;
 }
 
-SM_API int SMGetScannerCount(void) {
+SM_API int SMRemoveMonitor(void) {
+    const int r = impl_SMRemoveMonitor();
+    LogLine(std::string("call SMRemoveMonitor(") + ") -> " + std::to_string(r));
+    return r;
+}
+
+static int impl_SMGetScannerCount(void) {
     State& s = S();
     std::lock_guard lock(s.mutex);
     if (!s.backend)
@@ -270,7 +305,13 @@ SM_API int SMGetScannerCount(void) {
     return static_cast<int>(s.scanners.size());
 }
 
-SM_API int SMGetScannerId(int index, char* buffer, int size) {
+SM_API int SMGetScannerCount(void) {
+    const int r = impl_SMGetScannerCount();
+    LogLine(std::string("call SMGetScannerCount(") + ") -> " + std::to_string(r));
+    return r;
+}
+
+static int impl_SMGetScannerId(int index, char* buffer, int size) {
     State& s = S();
     std::lock_guard lock(s.mutex);
     if (!s.backend)
@@ -283,8 +324,16 @@ SM_API int SMGetScannerId(int index, char* buffer, int size) {
     return CopyOut(info.id, buffer, size);
 }
 
-SM_API int SMStartCapturing(const char* scannerId, SMImageCallback imageCallback,
-                            SMStatusCallback statusCallback, void* context) {
+SM_API int SMGetScannerId(int index, char* buffer, int size) {
+    const int r = impl_SMGetScannerId(index, buffer, size);
+    LogLine(std::string("call SMGetScannerId(") + " index=" + std::to_string(index) +
+            std::string(" buffer=") + (buffer ? "set" : "null") + " size=" + std::to_string(size) +
+            ") -> " + std::to_string(r));
+    return r;
+}
+
+static int impl_SMStartCapturing(const char* scannerId, SMImageCallback imageCallback,
+                                 SMStatusCallback statusCallback, void* context) {
     State& s = S();
     std::string id;
     Backend* backend = nullptr;
@@ -315,7 +364,18 @@ SM_API int SMStartCapturing(const char* scannerId, SMImageCallback imageCallback
     return 0;
 }
 
-SM_API int SMStopCapturing(const char* scannerId) {
+SM_API int SMStartCapturing(const char* scannerId, SMImageCallback imageCallback,
+                            SMStatusCallback statusCallback, void* context) {
+    const int r = impl_SMStartCapturing(scannerId, imageCallback, statusCallback, context);
+    LogLine(std::string("call SMStartCapturing(") + " scannerId=" +
+            (scannerId ? "\"" + std::string(scannerId) + "\"" : std::string("null")) +
+            std::string(" imageCallback=") + (imageCallback ? "set" : "null") +
+            std::string(" statusCallback=") + (statusCallback ? "set" : "null") +
+            std::string(" context=") + (context ? "set" : "null") + ") -> " + std::to_string(r));
+    return r;
+}
+
+static int impl_SMStopCapturing(const char* scannerId) {
     State& s = S();
     std::vector<std::string> stopped;
     Backend* backend = nullptr;
@@ -338,6 +398,14 @@ SM_API int SMStopCapturing(const char* scannerId) {
     for (const auto& id : stopped)
         backend->stopScanner(id);
     return 0;
+}
+
+SM_API int SMStopCapturing(const char* scannerId) {
+    const int r = impl_SMStopCapturing(scannerId);
+    LogLine(std::string("call SMStopCapturing(") + " scannerId=" +
+            (scannerId ? "\"" + std::string(scannerId) + "\"" : std::string("null")) + ") -> " +
+            std::to_string(r));
+    return r;
 }
 
 } // extern "C"

@@ -2,6 +2,7 @@
 // interface and from a drop folder, all delivered on the library's own delivery thread.
 #include "Core.h"
 #include "ScanManSim.h"
+#include "SimChannel.h"
 
 #include <atomic>
 #include <cerrno>
@@ -147,9 +148,73 @@ class SimBackend : public Backend {
         delivered_ = 0;
         deliverer_ = std::thread([this] { DeliveryLoop(); });
         StartDropFolder();
-        std::lock_guard lock(gActiveMutex);
-        gActive = this;
+        {
+            std::lock_guard lock(gActiveMutex);
+            gActive = this;
+        }
+        const char* control = std::getenv("SCANMAN_SIM_CONTROL");
+        if (!control || std::strcmp(control, "0") != 0)
+            control_.start("scanman", [this](const std::vector<std::string>& w) {
+                std::string line;
+                for (const auto& x : w)
+                    line += (line.empty() ? "" : " ") + x;
+                LogLine("control " + line); // before what the command sets off
+                const std::string a = Command(w);
+                LogLine("control " + line + " -> " + a.substr(0, a.find('\n')));
+                return a;
+            });
         return 0;
+    }
+
+    // A command of the control channel: deliver FILE [ppi] [scanner], status, help.
+    std::string Command(const std::vector<std::string>& w) {
+        const char* help = "commands: deliver FILE.bmp [ppi] [scanner-id], status, help";
+        if (w.empty())
+            return std::string("error: no command; ") + help;
+        if (w[0] == "help" && w.size() == 1)
+            return std::string("ok\n") + help;
+        if (w[0] == "status" && w.size() == 1) {
+            std::string out = "ok\n";
+            for (const auto& info : scenario_.scanners)
+                out += "scanner \"" + info.id + "\" resolution=" + std::to_string(info.resolution) +
+                       " capturing=" + (IsCapturing(info.id) ? "1" : "0") + "\n";
+            out += "delivered=" + std::to_string(Delivered());
+            return out;
+        }
+        if (w[0] == "deliver" && w.size() >= 2 && w.size() <= 4) {
+            int ppi = 0;
+            if (w.size() >= 3) {
+                char* end = nullptr;
+                const long v = std::strtol(w[2].c_str(), &end, 10);
+                if (*end || v < 50 || v > 10000)
+                    return "error: bad resolution '" + w[2] + "'; expected ppi from 50 to 10000";
+                ppi = static_cast<int>(v);
+            }
+            std::ifstream in(w[1], std::ios::binary);
+            if (!in)
+                return "error: cannot read " + w[1];
+            std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)),
+                                             std::istreambuf_iterator<char>());
+            int width = 0, height = 0;
+            std::vector<unsigned char> grey;
+            if (!ReadBmpGrey(bytes, width, height, grey))
+                return "error: " + w[1] + " is not a readable bitmap";
+            const std::string id = w.size() == 4 ? w[3] : FirstCapturing();
+            if (id.empty() || !IsCapturing(id))
+                return "error: no scanner is capturing";
+            if (ppi == 0) {
+                ppi = 500;
+                for (const auto& info : scenario_.scanners)
+                    if (info.id == id)
+                        ppi = info.resolution;
+            }
+            const int rc = Enqueue(id.c_str(), width, height, grey.data(), ppi);
+            if (rc != 0)
+                return "error: delivery refused (" + std::to_string(rc) + ")";
+            return "ok delivered " + std::to_string(width) + "x" + std::to_string(height) + " at " +
+                   std::to_string(ppi) + " ppi to \"" + id + "\"";
+        }
+        return "error: unknown command or wrong arguments: '" + w[0] + "'; " + help;
     }
 
     std::vector<ScannerInfo> scanners() override { return scenario_.scanners; }
@@ -166,6 +231,7 @@ class SimBackend : public Backend {
     void stopScanner(const std::string&) override {}
 
     void close() override {
+        control_.stop();
         {
             std::lock_guard lock(gActiveMutex);
             if (gActive == this)
@@ -239,6 +305,8 @@ class SimBackend : public Backend {
             busy_ = true;
             changed_.notify_all();
             lock.unlock();
+            LogLine("event image scanner=\"" + item.id + "\" size=" + std::to_string(item.width) +
+                    "x" + std::to_string(item.height) + " ppi=" + std::to_string(item.resolution));
             if (Deliver(item.id, item.width, item.height, item.pixels.data(), item.resolution))
                 delivered_++;
             lock.lock();
@@ -319,6 +387,7 @@ class SimBackend : public Backend {
     }
 
     Scenario scenario_;
+    simchannel::Server control_;
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<Item> queue_;
