@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the station with sanitizers and runs the tests there:
 #   build-asan/  AddressSanitizer + UndefinedBehaviorSanitizer, the whole test suite;
-#   build-tsan/  ThreadSanitizer, the capture, ScanMan, station-flow and fault-scenario tests.
+#   build-tsan/  ThreadSanitizer, the capture, scanner-simulator, ScanMan, station-flow and
+#                fault-scenario tests.
 # Exits non-zero when a test fails or a sanitizer reports anything, in a test or in a
 # program a test starts (reports go to files under each build folder's sanitizer-logs/).
 # Usage: scripts/sanitize.sh [asan|tsan]...   (default: both)
@@ -63,7 +64,8 @@ run_tsan() {
     # Only what the labelled tests run (their programs come in through their dependencies).
     cmake --build "$dir" -j2 --target capture_sequences_test beeper_test capture_window_test \
         test_fingerscan test_fingerscan_module test_fingerscan_fprint station_flows_test \
-        duplicate_check_test \
+        duplicate_check_test scannersim_test scannersim_inprocess_test ibscan_api_test \
+        ibscan_preview_test ibscan_env_test \
         yemario_test faults_station_test faults_nfiq_test faults_yemario_test \
         faults_set_integrity_test
     rm -rf "$logs" && mkdir -p "$logs"
@@ -74,7 +76,7 @@ run_tsan() {
     local rc=0
     (cd "$dir" &&
         TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:die_after_fork=0:suppressions=$root/$dir/tsan.supp:log_path=$logs/tsan" \
-        ctest --output-on-failure -j2 -L 'capture|scanman|flows|faults') || rc=1
+        ctest --output-on-failure -j2 -L 'capture|scanman|ibscan|flows|faults') || rc=1
     check_logs "$logs" || rc=1
     return $rc
 }
