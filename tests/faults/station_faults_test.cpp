@@ -487,7 +487,14 @@ TEST_F(StationFaults, ScanManStormLeavesACompletePicture) {
     EXPECT_EQ(end.delivered + end.dropped - start.delivered - start.dropped, uint64_t(storm));
     EXPECT_GE(end.delivered - start.delivered, 1u);
     // A queue without bound would hold hundreds of 110 KB pictures; a bounded one a handful.
+    // AddressSanitizer keeps freed blocks in quarantine, so there the resident size measures
+    // the churn, not the queue; the counters above still show every picture accounted for.
+#if !defined(__SANITIZE_ADDRESS__)
     EXPECT_LT(rssPeak - rssBefore, 64 * 1024) << "kB";
+#else
+    (void)rssPeak;
+    (void)rssBefore;
+#endif
 
     // The slot holds exactly one of the delivered pictures, whole.
     const QImage stored(File("dedo1.bmp"));
