@@ -366,6 +366,17 @@ int IBSU_ModifyOverlayQuadrangle(int handle, int overlayHandle, int x1, int y1, 
     return r;
 }
 
+// The log line of a property read: handle, property and, when the read succeeded, the value.
+static int logPropertyRead(const char* call, int handle, int propertyId, const char* value, int r) {
+    if (ibsim::log::enabled())
+        ibsim::log::call(call,
+                         {ibsim::log::arg("handle", handle),
+                          ibsim::log::arg("propertyId", propertyId),
+                          r >= 0 && value ? ibsim::log::arg("value", value) : std::string()},
+                         r);
+    return r;
+}
+
 static int impl_IBSU_GetClientWindowProperty(int handle, int propertyId, char* value) {
     if (!value)
         return IBSU_ERR_INVALID_PARAM_VALUE;
@@ -410,15 +421,8 @@ static int impl_IBSU_GetClientWindowProperty(int handle, int propertyId, char* v
 }
 
 int IBSU_GetClientWindowProperty(int handle, int propertyId, char* value) {
-    const int r = impl_IBSU_GetClientWindowProperty(handle, propertyId, value);
-    if (ibsim::log::enabled())
-        ibsim::log::call(
-            "IBSU_GetClientWindowProperty",
-            {ibsim::log::arg("handle", handle), ibsim::log::arg("propertyId", propertyId),
-             r >= 0 && value ? ibsim::log::arg("value", static_cast<const char*>(value))
-                             : std::string()},
-            r);
-    return r;
+    return logPropertyRead("IBSU_GetClientWindowProperty", handle, propertyId, value,
+                           impl_IBSU_GetClientWindowProperty(handle, propertyId, value));
 }
 
 static int impl_IBSU_SetClientDisplayProperty(int handle, int propertyId, const char* value) {
@@ -541,15 +545,8 @@ static int impl_IBSU_GetProperty(int handle, int propertyId, char* value) {
 }
 
 int IBSU_GetProperty(int handle, int propertyId, char* value) {
-    const int r = impl_IBSU_GetProperty(handle, propertyId, value);
-    if (ibsim::log::enabled())
-        ibsim::log::call(
-            "IBSU_GetProperty",
-            {ibsim::log::arg("handle", handle), ibsim::log::arg("propertyId", propertyId),
-             r >= 0 && value ? ibsim::log::arg("value", static_cast<const char*>(value))
-                             : std::string()},
-            r);
-    return r;
+    return logPropertyRead("IBSU_GetProperty", handle, propertyId, value,
+                           impl_IBSU_GetProperty(handle, propertyId, value));
 }
 
 static int impl_IBSU_IsCaptureAvailable(int handle, int imageType, int resolution,
